@@ -1,0 +1,18 @@
+# Host side: the portable core, the packer, unit tests with the fake platform, fuzzers.
+find_package(GTest REQUIRED CONFIG)
+include(GoogleTest)
+
+option(KOVSEA_SANITIZE "Build host code with AddressSanitizer and UBSan" OFF)
+if(KOVSEA_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+add_compile_definitions(_FILE_OFFSET_BITS=64)
+set(KOVSEA_LEAN_FLAGS)
+set(KOVSEA_LEAN_LINK)
+
+function(kovsea_add_host_test name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE GTest::gtest_main kovsea_fake_platform kovsea_core)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS host)
+endfunction()

@@ -1,0 +1,91 @@
+// The self-extractor's file layout, shared by the stub (which reads it) and the packer
+// (which writes it).
+//
+//   offset 0                                                           file length
+//   +----------------+----------------------------+-- - - --+-------------------+
+//   | stub PE image  | entry stream               | side    | trailer (52 bytes)|
+//   |                | entry, entry, ...          | files   | "KOVSEA" ...      |
+//   +----------------+----------------------------+-- - - --+-------------------+
+//                    ^ archive_offset, archive_size bytes long
+//
+// The trailer is found by its position (the last 52 bytes), never by scanning. All integers
+// are unsigned 32-bit little-endian; offsets are absolute from the start of the file.
+//
+// Entry:  size (4)  name (1..264 bytes, ANSI, backslash-separated, zero-terminated)  data
+//         size 0xFFFFFFFF = directory (no data), 0 = empty file, else that many data bytes.
+// Entries follow each other with no padding; a directory precedes everything inside it.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+constexpr size_t kTrailerSize = 52;
+constexpr char kTrailerMagic[6] = {'K', 'O', 'V', 'S', 'E', 'A'};
+constexpr uint32_t kDirectoryEntrySize = 0xFFFFFFFFu;
+constexpr uint32_t kMaxFileEntrySize = 0xFFFFFFFEu;
+constexpr size_t kEntryNameCapacity = 264;  // 263 characters and the terminator
+constexpr size_t kMaxPathLength = 259;      // longest full path a created entry may have
+
+struct SideFileSlot {
+  uint32_t offset;  // 0 = absent
+  uint32_t size;
+};
+
+struct ArchiveTrailer {
+  char magic[6];
+  uint32_t archive_offset;
+  uint32_t archive_size;
+  uint32_t entry_count;  // informational; the reader ends the stream by archive_size alone
+  SideFileSlot admin;    // "KOVadmin.dat"
+  SideFileSlot client;   // "KOVclient.dat"
+  SideFileSlot net;      // "KOVnet.dat"
+  SideFileSlot setup;    // "setup.ini"
+};
+
+// One entry's header as it stands in the stream.
+struct ArchiveEntry {
+  uint32_t size;
+  char name[kEntryNameCapacity];
+};
+
+constexpr int kSideFileCount = 4;
+// The side-file slots in stream order: admin, client, net, setup.
+const SideFileSlot& SideFileAt(const ArchiveTrailer& trailer, int index);
+SideFileSlot& SideFileAt(ArchiveTrailer& trailer, int index);
+// The file name each slot is written under in the disk directory.
+const char* SideFileName(int index);
+
+void EncodeTrailer(const ArchiveTrailer& trailer, uint8_t out[kTrailerSize]);
+void DecodeTrailer(const uint8_t in[kTrailerSize], ArchiveTrailer* trailer);
+bool HasTrailerMagic(const ArchiveTrailer& trailer);
+
+// Why a trailer does not describe a usable archive inside a file of a given length.
+enum class TrailerProblem {
+  kNone,
+  kBadMagic,
+  kEmptyArchive,        // archive size 0
+  kArchiveOutsideFile,  // the entry stream does not lie before the trailer
+  kSlotOutsideFile,     // a present side file does not lie before the trailer
+};
+// Checks magic, a non-empty stream and that the stream and every present slot lie inside
+// the file in front of the trailer (64-bit arithmetic, no wrap). `bad_slot` receives the
+// failing slot's index for kSlotOutsideFile.
+TrailerProblem CheckTrailer(const ArchiveTrailer& trailer, uint64_t file_length,
+                            int* bad_slot = nullptr);
+const char* DescribeTrailerProblem(TrailerProblem problem);
+
+// Why an entry name may not be created under the extraction root.
+enum class NameProblem {
+  kNone,
+  kEmpty,
+  kTooLong,            // more than 263 characters
+  kAbsolute,           // leading backslash or a drive
+  kForbiddenCharacter, // ':' '/' control characters and the others Windows refuses
+  kEmptyComponent,
+  kDotComponent,       // "." or ".."
+  kTrailingDotOrSpace, // Windows would strip it and alias another name
+  kReservedName,       // CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension
+};
+// Validates a zero-terminated entry name as stored in the stream (ANSI, backslashes).
+NameProblem CheckEntryName(const char* name);
+const char* DescribeNameProblem(NameProblem problem);

@@ -1,0 +1,191 @@
+#include "archive/entry_decoder.h"
+
+#include <string.h>
+
+#include "common/error_box.h"
+#include "common/resource_ids.h"
+#include "common/text.h"
+
+namespace {
+
+// Marks the run as failed because the current entry could not be created or written: the
+// error box names the entry's full path (cut safely when it does not fit).
+void FailEntry(ExtractionState* state, const char* path) {
+  state->error_flag = 1;
+  ShowErrorMessage(state->dialog_window, IDS_ERR_CREATE_FILE, path);
+}
+
+void FailCurrentEntry(ExtractionState* state) {
+  char path[kMaxPathLength + 1];
+  CopyText(path, sizeof path, state->extraction_root);
+  AppendText(path, sizeof path, state->entry_name);
+  FailEntry(state, path);
+}
+
+void FinishFileData(ExtractionState* state) {
+  platform::File* file = state->output_file;
+  state->output_file = nullptr;
+  state->header_mode = 1;
+  if (!platform::CloseFile(file)) FailCurrentEntry(state);
+}
+
+// Creates the entry whose name has just been completed.
+void CreateEntry(ExtractionState* state) {
+  char path[kMaxPathLength + 1];
+  CopyText(path, sizeof path, state->extraction_root);
+  const bool fits = AppendText(path, sizeof path, state->entry_name);
+  if (!fits || CheckEntryName(state->entry_name) != NameProblem::kNone) {
+    FailEntry(state, path);
+    return;
+  }
+
+  const bool is_directory = state->entry_size == kDirectoryEntrySize;
+  // The node is allocated before anything is created, so nothing is ever created that the
+  // clean-up would not know about.
+  CleanupNode* node =
+      NewCleanupNode(path, is_directory ? CleanupKind::kDirectory : CleanupKind::kFile);
+  if (node == nullptr) {
+    FailEntry(state, path);
+    return;
+  }
+
+  if (is_directory) {
+    // An existing directory is not an error; a directory that could not be made makes the
+    // entries inside it fail instead.
+    platform::MakeDirectory(path);
+    LinkCleanupNode(&state->cleanup_list, node);
+    state->header_bytes_seen = 0;
+    return;
+  }
+
+  if (state->entry_size != 0) state->header_mode = 0;
+  platform::File* file = platform::CreateForWriting(path);
+  if (file == nullptr) {
+    DiscardCleanupNode(node);
+    FailEntry(state, path);
+    return;
+  }
+  LinkCleanupNode(&state->cleanup_list, node);
+  state->header_bytes_seen = 0;
+  if (state->entry_size == 0) {
+    if (!platform::CloseFile(file)) FailEntry(state, path);
+    return;
+  }
+  state->output_file = file;
+  state->bytes_written = 0;
+}
+
+void ConsumeHeaderByte(int byte, ExtractionState* state) {
+  const uint32_t seen = state->header_bytes_seen;
+  if (seen < 4) {
+    const uint32_t shift = 8 * seen;
+    state->entry_size = (state->entry_size & ~(0xFFu << shift)) |
+                        (static_cast<uint32_t>(byte) << shift);
+    state->header_bytes_seen = seen + 1;
+    return;
+  }
+  const uint32_t at = seen - 4;
+  state->entry_name[at] = static_cast<char>(byte);
+  state->header_bytes_seen = seen + 1;
+  if (byte == 0) {
+    CreateEntry(state);
+  } else if (at + 1 == kEntryNameCapacity) {
+    // 264 characters without a terminator: no valid entry can follow.
+    state->entry_name[at] = '\0';
+    FailCurrentEntry(state);
+  }
+}
+
+// Copies as many data bytes as the current block, the stream and the entry allow, exactly as
+// ReadArchiveByte and DecodeArchiveByte would have served and written them one by one.
+void CopyDataRun(ExtractionState* state) {
+  if (state->error_flag != 0 || state->header_mode != 0 || state->output_file == nullptr) return;
+  const uint64_t served =
+      uint64_t{state->blocks_loaded - 1} * kBlockSize + static_cast<uint32_t>(state->block_position);
+  if (served >= state->archive_size) return;
+  uint64_t run = kBlockSize - static_cast<uint32_t>(state->block_position);
+  const uint64_t stream_left = state->archive_size - served;
+  const uint64_t entry_left = state->entry_size - state->bytes_written;
+  if (stream_left < run) run = stream_left;
+  if (entry_left < run) run = entry_left;
+  if (run == 0) return;
+  const bool written = platform::WriteBytes(
+      state->output_file, state->decode_buffer + state->block_position, static_cast<size_t>(run));
+  state->block_position += static_cast<int32_t>(run);
+  state->bytes_written += static_cast<uint32_t>(run);
+  if (!written) {
+    FailCurrentEntry(state);
+    return;
+  }
+  if (state->bytes_written == state->entry_size) FinishFileData(state);
+}
+
+}  // namespace
+
+int ReadArchiveByte(ExtractionState* state) {
+  if (state->error_flag != 0) return -1;
+  if (state->blocks_loaded == 0 || state->block_position == static_cast<int32_t>(kBlockSize)) {
+    if (state->blocks_loaded % kBlocksPerProgressStep == 0) {
+      const uint64_t done = uint64_t{state->blocks_loaded} * kBlockSize * 100;
+      const uint32_t percent =
+          state->archive_size == 0 ? 100 : static_cast<uint32_t>(done / state->archive_size);
+      if (SetProgress(state->dialog_record, static_cast<int32_t>(percent), 0) != 0) {
+        state->error_flag = 1;
+        return -1;
+      }
+    }
+    // A short read at the end of the file is served as zeros; a read error is a damaged file.
+    memset(state->read_buffer, 0, kBlockSize);
+    platform::ReadBytes(state->archive_file, state->read_buffer, kBlockSize);
+    if (platform::ReadFailed(state->archive_file)) {
+      state->error_flag = 1;
+      ShowErrorMessageTitled(state->dialog_window, IDS_ERR_NOT_SEA, IDS_ERROR_TITLE);
+      return -1;
+    }
+    memcpy(state->decode_buffer, state->read_buffer, kBlockSize);
+    state->block_position = 0;
+    state->blocks_loaded += 1;
+  }
+  // 64-bit so that a stream close to 4 GiB cannot wrap past its end.
+  const uint64_t served =
+      uint64_t{state->blocks_loaded - 1} * kBlockSize + static_cast<uint32_t>(state->block_position);
+  if (served >= state->archive_size) return -1;
+  return state->decode_buffer[state->block_position++];
+}
+
+int DecodeArchiveByte(int byte, ExtractionState* state) {
+  if (state->error_flag != 0) return 1;
+  if (state->header_mode == 0) {
+    const uint8_t b = static_cast<uint8_t>(byte);
+    const bool written = platform::WriteBytes(state->output_file, &b, 1);
+    state->bytes_written += 1;
+    if (!written) {
+      FailCurrentEntry(state);
+      return 1;
+    }
+    if (state->bytes_written == state->entry_size) FinishFileData(state);
+    return 1;
+  }
+  ConsumeHeaderByte(byte, state);
+  return 1;
+}
+
+void DecodeArchive(ExtractionState* state) {
+  for (int byte = ReadArchiveByte(state); byte != -1; byte = ReadArchiveByte(state)) {
+    DecodeArchiveByte(byte, state);
+    CopyDataRun(state);
+  }
+}
+
+void DecodeArchiveByteWise(ExtractionState* state) {
+  for (int byte = ReadArchiveByte(state); byte != -1; byte = ReadArchiveByte(state)) {
+    DecodeArchiveByte(byte, state);
+  }
+}
+
+void CloseOutputFile(ExtractionState* state) {
+  if (state->output_file == nullptr) return;
+  platform::File* file = state->output_file;
+  state->output_file = nullptr;
+  if (!platform::CloseFile(file) && state->error_flag == 0) FailCurrentEntry(state);
+}

@@ -1,0 +1,124 @@
+#include "archive/extraction_worker.h"
+
+#include <string.h>
+
+#include "common/error_box.h"
+#include "common/resource_ids.h"
+#include "common/sea_result.h"
+#include "common/text.h"
+#include "handoff/handoff.h"
+
+namespace {
+
+constexpr int kMessageCapacity = 100;
+constexpr size_t kOwnPathCapacity = 260;
+
+// Opens the program's own file and reads and checks its trailer. Null when the file cannot
+// be opened or does not hold a usable archive.
+platform::File* OpenOwnArchive(ArchiveTrailer* trailer) {
+  char own_path[kOwnPathCapacity];
+  const size_t length = platform::OwnExecutablePath(own_path, sizeof own_path);
+  if (length == 0 || length >= sizeof own_path) return nullptr;
+  platform::File* file = platform::OpenForReading(own_path);
+  if (file == nullptr) return nullptr;
+  uint64_t file_length = 0;
+  uint8_t raw[kTrailerSize];
+  const bool read = platform::FileLength(file, &file_length) && file_length >= kTrailerSize &&
+                    platform::SeekTo(file, file_length - kTrailerSize) &&
+                    platform::ReadBytes(file, raw, sizeof raw) == sizeof raw;
+  if (read) DecodeTrailer(raw, trailer);
+  if (!read || CheckTrailer(*trailer, file_length) != TrailerProblem::kNone ||
+      !platform::SeekTo(file, trailer->archive_offset)) {
+    platform::CloseFile(file);
+    return nullptr;
+  }
+  return file;
+}
+
+}  // namespace
+
+void FormatRootSuffix(int r1, int r2, char out[kRootSuffixDigits + 1]) {
+  static const char kDigits[] = "0123456789abcdef";
+  uint32_t product = static_cast<uint32_t>(r1) * static_cast<uint32_t>(r2);
+  char reversed[8];
+  int count = 0;
+  do {
+    reversed[count++] = kDigits[product & 0xF];
+    product >>= 4;
+  } while (product != 0);
+  int kept = count < kRootSuffixDigits ? count : kRootSuffixDigits;
+  for (int i = 0; i < kept; ++i) out[i] = reversed[count - 1 - i];
+  out[kept] = '\0';
+}
+
+int32_t CreateTempRoot(ExtractionState* state) {
+  char* root = state->extraction_root;
+  const size_t length = platform::TemporaryDirectory(root, kTempPathCapacity);
+  // The root and its added characters must fit a clean-up node's path.
+  bool ok = length > 0 && length < kTempPathCapacity &&
+            length + kRootAddedCharacters <= kMaxPathLength;
+  if (ok) {
+    platform::SeedRandom();
+    const int r1 = platform::NextRandom();
+    const int r2 = platform::NextRandom();
+    char suffix[kRootSuffixDigits + 1];
+    FormatRootSuffix(r1, r2, suffix);
+    AppendText(root, sizeof state->extraction_root, kRootPrefix);
+    AppendText(root, sizeof state->extraction_root, suffix);
+    AppendText(root, sizeof state->extraction_root, "\\");
+    CleanupNode* node = NewCleanupNode(root, CleanupKind::kDirectory);
+    ok = node != nullptr && platform::MakeDirectory(root);
+    if (ok) {
+      LinkCleanupNode(&state->cleanup_list, node);
+    } else if (node != nullptr) {
+      DiscardCleanupNode(node);
+    }
+  }
+  if (ok) return kSeaSuccess;
+  ShowErrorMessageTitled(state->dialog_window, IDS_ERR_TEMP_DIR, IDS_ERROR_TITLE);
+  return kSeaErrorAborted;
+}
+
+int32_t ExtractArchive(ProgressDialogRecord* record, void* /*user_data*/) {
+  const platform::Window dialog = GetDialogWindow(record);
+  char title[kMessageCapacity];
+  title[0] = '\0';
+  platform::LoadMessage(IDS_ERROR_TITLE, title, sizeof title);
+
+  ArchiveTrailer trailer;
+  memset(&trailer, 0, sizeof trailer);
+  platform::File* archive = OpenOwnArchive(&trailer);
+  if (archive == nullptr) {
+    ShowErrorMessage(dialog, IDS_ERR_NOT_SEA, title);
+    return kSeaErrorAborted;
+  }
+
+  uint8_t decode_buffer[kBlockSize];
+  uint8_t read_buffer[kBlockSize];
+  ExtractionState state;
+  memset(&state, 0, sizeof state);
+  state.archive_file = archive;
+  state.trailer = &trailer;
+  state.archive_size = trailer.archive_size;
+  state.decode_buffer = decode_buffer;
+  state.read_buffer = read_buffer;
+  state.dialog_window = dialog;
+  state.header_mode = 1;
+  state.dialog_record = record;
+
+  const int32_t root = CreateTempRoot(&state);
+  if (root != kSeaSuccess) {
+    platform::CloseFile(archive);
+    return root;
+  }
+  DecodeArchive(&state);
+  CloseOutputFile(&state);
+  memset(decode_buffer, 0, sizeof decode_buffer);
+  memset(read_buffer, 0, sizeof read_buffer);
+  SetProgress(record, 100, 1);
+  HandOffToInstaller(archive, &state);
+  // The hand-off closes the archive before it starts the installer; a failed run still
+  // holds it.
+  if (state.archive_file != nullptr) platform::CloseFile(state.archive_file);
+  return state.error_flag != 0 ? kSeaErrorAborted : kSeaSuccess;
+}

@@ -1,0 +1,25 @@
+// The extraction worker: a whole run from the program's own file, on the dialog's worker
+// thread. Validates the trailer, makes a fresh extraction root under the temporary
+// directory, decodes the entry stream, shows 100 % and hands over to the installer.
+#pragma once
+
+#include <stdint.h>
+
+#include "archive/entry_decoder.h"
+#include "progress/progress_record.h"
+
+constexpr char kRootPrefix[] = "KOV";
+constexpr int kRootSuffixDigits = 5;
+constexpr size_t kTempPathCapacity = 261;
+// "KOV", up to five digits and the closing backslash.
+constexpr size_t kRootAddedCharacters = 3 + kRootSuffixDigits + 1;
+
+// Worker callback for RunProgressDialog. kSeaErrorAborted when the file is not a valid
+// archive, the root cannot be made, an entry cannot be created or a Cancel was seen at a
+// progress point; otherwise 0, whatever happened during the hand-off.
+int32_t ExtractArchive(ProgressDialogRecord* record, void* user_data);
+// Makes the extraction root and records it first on the clean-up list; 0 or kSeaErrorAborted
+// (after the error box).
+int32_t CreateTempRoot(ExtractionState* state);
+// The root's suffix for two draws: r1 * r2 in lowercase hex, at most its first five digits.
+void FormatRootSuffix(int r1, int r2, char out[kRootSuffixDigits + 1]);

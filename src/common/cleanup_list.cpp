@@ -1,0 +1,27 @@
+#include "common/cleanup_list.h"
+
+#include "common/text.h"
+#include "platform/platform.h"
+
+CleanupNode* NewCleanupNode(const char* path, CleanupKind kind) {
+  if (TextLength(path) >= static_cast<size_t>(kCleanupPathCapacity)) return nullptr;
+  auto* node = static_cast<CleanupNode*>(platform::AllocateZeroed(sizeof(CleanupNode)));
+  if (node == nullptr) return nullptr;
+  CopyText(node->path, sizeof node->path, path);
+  node->is_directory = kind == CleanupKind::kDirectory ? 1 : 0;
+  return node;
+}
+
+void LinkCleanupNode(CleanupList* list, CleanupNode* node) {
+  node->next = list->head;
+  list->head = node;
+}
+
+void DiscardCleanupNode(CleanupNode* node) { platform::Release(node); }
+
+int PushCleanup(CleanupList* list, const char* path, CleanupKind kind) {
+  CleanupNode* node = NewCleanupNode(path, kind);
+  if (node == nullptr) return 0;
+  LinkCleanupNode(list, node);
+  return 1;
+}

@@ -1,0 +1,30 @@
+// The clean-up list: every path a run creates, so that all of them can be deleted at the end.
+//
+// A singly linked list reached through one head pointer, new nodes in front, so it reads
+// newest first: files come before the directories that hold them.
+#pragma once
+
+#include <stdint.h>
+
+constexpr int kCleanupPathCapacity = 260;  // 259 characters and the terminator
+
+enum class CleanupKind { kFile = 0, kDirectory = 1 };
+
+struct CleanupNode {
+  char path[kCleanupPathCapacity];
+  int32_t is_directory;  // 1 for a directory, 0 for a file
+  CleanupNode* next;
+};
+
+struct CleanupList {
+  CleanupNode* head;
+};
+
+// Allocates a zero-filled node holding `path` without linking it; null when the memory
+// cannot be had or the path does not fit. Callers that create something allocate the node
+// first, so a path is never created that nobody would delete.
+CleanupNode* NewCleanupNode(const char* path, CleanupKind kind);
+void LinkCleanupNode(CleanupList* list, CleanupNode* node);
+void DiscardCleanupNode(CleanupNode* node);
+// Allocates and links in front; 1 on success, 0 when the node could not be allocated.
+int PushCleanup(CleanupList* list, const char* path, CleanupKind kind);

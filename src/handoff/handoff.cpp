@@ -1,0 +1,118 @@
+#include "handoff/handoff.h"
+
+#include "common/error_box.h"
+#include "common/resource_ids.h"
+#include "common/text.h"
+#include "handoff/restart.h"
+
+namespace {
+
+constexpr size_t kPathCapacity = kCleanupPathCapacity;
+
+}  // namespace
+
+int WriteSideFile(platform::Window dialog, platform::File* archive_file, const char* directory,
+                  CleanupList* cleanup_list, const char* name, uint32_t offset, uint32_t size) {
+  if (offset == 0) return 1;
+  auto* buffer = static_cast<uint8_t*>(platform::AllocateZeroed(size == 0 ? 1 : size));
+  if (buffer == nullptr) return 0;
+  // Bytes that cannot be read stay zero.
+  if (platform::SeekTo(archive_file, offset)) platform::ReadBytes(archive_file, buffer, size);
+
+  char path[kPathCapacity];
+  CopyText(path, sizeof path, directory);
+  const bool fits = AppendText(path, sizeof path, name);
+  CleanupNode* node = fits ? NewCleanupNode(path, CleanupKind::kFile) : nullptr;
+  platform::File* file = node != nullptr ? platform::CreateForWriting(path) : nullptr;
+  if (file == nullptr) {
+    if (node != nullptr) DiscardCleanupNode(node);
+    platform::Release(buffer);
+    ShowErrorMessage(dialog, IDS_ERR_CREATE_ADMIN, path);
+    return 0;
+  }
+  const bool written = platform::WriteBytes(file, buffer, size);
+  const bool closed = platform::CloseFile(file);
+  // A short file is still deleted at the end.
+  LinkCleanupNode(cleanup_list, node);
+  platform::Release(buffer);
+  if (!written || !closed) {
+    ShowErrorMessage(dialog, IDS_ERR_CREATE_ADMIN, path);
+    return 0;
+  }
+  return 1;
+}
+
+int RunSetupAndWait(platform::Window dialog, const char* directory, const char* program) {
+  char path[kPathCapacity];
+  CopyText(path, sizeof path, directory);
+  const bool fits = AppendText(path, sizeof path, program);
+  platform::Process* process = fits ? platform::StartProgram(path) : nullptr;
+  if (process == nullptr) {
+    // The caption shows the command line the program is started with: its quoted path.
+    char command_line[kPathCapacity + 2];
+    CopyText(command_line, sizeof command_line, "\"");
+    AppendText(command_line, sizeof command_line, path);
+    AppendText(command_line, sizeof command_line, "\"");
+    ShowErrorMessage(dialog, IDS_ERR_START_EXE, command_line);
+    return 0;
+  }
+  platform::WaitForProcess(process);
+  platform::CloseProcess(process);
+  return 1;
+}
+
+void WaitForInstallerWindows() {
+  static const char* const kClasses[] = {kEngineWindowClass, kDeleteHelperWindowClass};
+  for (;;) {
+    bool found = false;
+    bool unopened = false;
+    for (const char* window_class : kClasses) {
+      uint32_t process_id = 0;
+      if (!platform::FindWindowOwner(window_class, &process_id)) continue;
+      found = true;
+      platform::Process* process = platform::OpenProcessById(process_id);
+      if (process == nullptr) {
+        unopened = true;
+        continue;
+      }
+      platform::WaitForProcess(process);
+      platform::CloseProcess(process);
+    }
+    if (!found) return;
+    if (unopened) platform::Pause(kUnopenedProcessPauseMs);
+  }
+}
+
+void DeleteCleanupList(CleanupList* cleanup_list) {
+  while (cleanup_list->head != nullptr) {
+    CleanupNode* node = cleanup_list->head;
+    cleanup_list->head = node->next;
+    if (node->is_directory != 0) {
+      platform::RemoveEmptyDirectory(node->path);
+    } else {
+      platform::DeleteFileAt(node->path);
+    }
+    DiscardCleanupNode(node);
+  }
+}
+
+void HandOffToInstaller(platform::File* archive_file, ExtractionState* state) {
+  SetRebootRequest(0);
+  if (state->error_flag == 0) {
+    platform::HideWindow(state->dialog_window);
+    char disk_directory[kPathCapacity];
+    CopyText(disk_directory, sizeof disk_directory, state->extraction_root);
+    AppendText(disk_directory, sizeof disk_directory, kDiskDirectoryName);
+    const ArchiveTrailer& trailer = *state->trailer;
+    for (int i = 0; i < kSideFileCount; ++i) {
+      const SideFileSlot& slot = SideFileAt(trailer, i);
+      WriteSideFile(state->dialog_window, archive_file, disk_directory, &state->cleanup_list,
+                    SideFileName(i), slot.offset, slot.size);
+    }
+    platform::CloseFile(archive_file);
+    state->archive_file = nullptr;
+    RunSetupAndWait(state->dialog_window, disk_directory, kSetupProgramName);
+    WaitForInstallerWindows();
+  }
+  DeleteCleanupList(&state->cleanup_list);
+}
