@@ -21,7 +21,7 @@ endforeach()
 
 function(kovsea_add_wine_test name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE gtest_main kovsea_win32_platform kovsea_core)
+  target_link_libraries(${name} PRIVATE gtest_main kovsea_core kovsea_resources kovsea_win32_platform)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS wine TIMEOUT 300)
 endfunction()

@@ -25,7 +25,3 @@ int RunStub(platform::Window hidden_owner_window) {
   RestartStep();
   return 1;
 }
-
-int32_t CenteredOrigin(int32_t screen_extent, int32_t window_extent) {
-  return (screen_extent - window_extent) / 2;
-}

@@ -10,7 +10,3 @@
 int32_t RunExtraction(platform::Window owner);
 // The whole program after start-up: returns the process exit code, always 1.
 int RunStub(platform::Window hidden_owner_window);
-
-// Position that centres a window of `window_extent` on a screen of `screen_extent`: the
-// difference halved, rounded toward zero (so -5 gives -2).
-int32_t CenteredOrigin(int32_t screen_extent, int32_t window_extent);

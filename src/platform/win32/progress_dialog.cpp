@@ -1,0 +1,166 @@
+// The progress dialog runner: a modal dialog with a bar and a Cancel button on the calling
+// (UI) thread, and the worker on a thread of its own.
+//
+// The two threads share the ProgressDialogRecord. The done semaphore, released by the worker
+// thread after its last touch of the record, keeps the record alive until the worker is
+// done, even when the dialog has gone first.
+//
+// Failures the design leaves open end in order: when the semaphore cannot be created nothing
+// starts (kSeaErrorOutOfMemory, as for the record); when the dialog cannot be created or the
+// worker thread cannot be started, the worker never runs, the dialog (if any) ends at once,
+// and the run counts as aborted. The worker runs at most once, and the runner never returns
+// while a started worker can still touch the record.
+#include "common/centering.h"
+#include "common/resource_ids.h"
+#include "common/sea_result.h"
+#include "platform/win32/win32_platform.h"
+
+#include <commctrl.h>
+#include "progress/progress_record.h"
+
+namespace {
+
+constexpr UINT_PTR kPollTimerId = 100;
+constexpr UINT kPollPeriodMs = 75;
+
+DWORD WINAPI ProgressWorkerThread(LPVOID parameter) {
+  auto* record = static_cast<ProgressDialogRecord*>(parameter);
+  const int32_t result = record->worker(record, record->user_data);
+  record->result.store(result, std::memory_order_relaxed);
+  // Returns once the UI thread has ended the dialog (or at once if it is gone already).
+  SendMessageA(static_cast<HWND>(record->dialog_window), WM_DESTROY, 0, 0);
+  ReleaseSemaphore(record->done_semaphore, 1, nullptr);
+  return 0;
+}
+
+void CentreOnScreen(HWND window) {
+  RECT rect;
+  GetWindowRect(window, &rect);
+  const int x = CenteredOrigin(GetSystemMetrics(SM_CXSCREEN), rect.right - rect.left);
+  const int y = CenteredOrigin(GetSystemMetrics(SM_CYSCREEN), rect.bottom - rect.top);
+  SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+void SetControlText(HWND dialog, int control, const char* text) {
+  if (text == nullptr) return;
+  HWND item = GetDlgItem(dialog, control);
+  if (item != nullptr) SetWindowTextA(item, text);
+}
+
+BOOL OnInitDialog(HWND dialog, ProgressDialogRecord* record) {
+  SetWindowLongPtrA(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(record));
+  record->dialog_window = dialog;
+  DWORD thread_id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, ProgressWorkerThread, record, 0, &thread_id);
+  record->worker_thread_id = thread_id;
+  if (thread == nullptr) {
+    // Nothing would ever end the dialog: end it now; the worker never ran.
+    record->result.store(kSeaErrorAborted, std::memory_order_relaxed);
+    EndDialog(dialog, 0);
+    return TRUE;
+  }
+  // The semaphore marks the worker's end; its handle is not needed.
+  CloseHandle(thread);
+
+  SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+  SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS,
+                      static_cast<WPARAM>(record->initial_position), 0);
+  if (record->caption != nullptr) SetWindowTextA(dialog, record->caption);
+  SetControlText(dialog, IDC_TEXT1, record->first_text);
+  SetControlText(dialog, IDC_TEXT2, record->second_text);
+  if (record->animation != 0) {
+    record->animation_playing = 1;
+    SendDlgItemMessageA(dialog, IDC_ANIMATION, ACM_OPENA, 0,
+                        reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(record->animation & 0xFFFF)));
+  }
+  SetTimer(dialog, kPollTimerId, kPollPeriodMs, nullptr);
+  CentreOnScreen(dialog);
+  SetForegroundWindow(dialog);
+  return TRUE;
+}
+
+void OnTimer(HWND dialog, ProgressDialogRecord* record) {
+  if (record->animation != 0) {
+    // The clip rests while a message box owned by the dialog disables it.
+    const bool enabled = IsWindowEnabled(dialog) != 0;
+    if (!enabled && record->animation_playing == 1) {
+      record->animation_playing = 0;
+      SendDlgItemMessageA(dialog, IDC_ANIMATION, ACM_STOP, 0, 0);
+    } else if (enabled && record->animation_playing == 0) {
+      record->animation_playing = 1;
+      SendDlgItemMessageA(dialog, IDC_ANIMATION, ACM_PLAY, static_cast<WPARAM>(-1),
+                          MAKELPARAM(0, 0xFFFF));
+    }
+  }
+  const int32_t requested = record->requested_position.load(std::memory_order_relaxed);
+  if (requested != record->shown_position.load(std::memory_order_relaxed)) {
+    record->shown_position.store(requested, std::memory_order_relaxed);
+    SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<WPARAM>(requested), 0);
+  }
+}
+
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnInitDialog(dialog, reinterpret_cast<ProgressDialogRecord*>(lparam));
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDCANCEL) {
+        auto* record =
+            reinterpret_cast<ProgressDialogRecord*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+        ShowWindow(dialog, SW_HIDE);
+        if (record != nullptr) record->cancelled.store(1, std::memory_order_relaxed);
+      }
+      return FALSE;
+    case WM_TIMER: {
+      auto* record =
+          reinterpret_cast<ProgressDialogRecord*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+      if (record != nullptr) OnTimer(dialog, record);
+      return FALSE;
+    }
+    case WM_DESTROY:
+    case WM_CLOSE:
+    case WM_QUIT:
+      EndDialog(dialog, 0);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+int32_t RunProgressDialog(platform::Window owner, ProgressWorker worker, void* user_data,
+                          int32_t initial_position, const char* caption, const char* first_text,
+                          const char* second_text, int32_t animation) {
+  auto* record = static_cast<ProgressDialogRecord*>(
+      HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(ProgressDialogRecord)));
+  if (record == nullptr) return kSeaErrorOutOfMemory;
+  record->worker = worker;
+  record->user_data = user_data;
+  record->initial_position = initial_position;
+  record->caption = caption;
+  record->first_text = first_text;
+  record->second_text = second_text;
+  record->animation = animation;
+  record->owner_window = owner;
+  record->done_semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+  if (record->done_semaphore == nullptr) {
+    HeapFree(GetProcessHeap(), 0, record);
+    return kSeaErrorOutOfMemory;
+  }
+
+  DialogBoxParamA(platform::InstanceHandle(), MAKEINTRESOURCEA(IDD_EXTRACT_PROGRESS),
+                  static_cast<HWND>(owner), ProgressDialogProc,
+                  reinterpret_cast<LPARAM>(record));
+
+  int32_t result = kSeaErrorAborted;  // the dialog never opened, so the worker never ran
+  if (record->worker_thread_id != 0) {
+    WaitForSingleObject(record->done_semaphore, INFINITE);
+    result = record->result.load(std::memory_order_relaxed);
+  } else if (record->dialog_window != nullptr) {
+    result = record->result.load(std::memory_order_relaxed);
+  }
+  CloseHandle(record->done_semaphore);
+  HeapFree(GetProcessHeap(), 0, record);
+  return result;
+}

@@ -1,0 +1,35 @@
+// String table, error boxes and the progress bar.
+#include "common/resource_ids.h"
+#include "platform/platform.h"
+#include "platform/win32/win32_platform.h"
+
+#include <commctrl.h>
+
+namespace platform {
+namespace {
+
+HINSTANCE g_instance = nullptr;
+
+}  // namespace
+
+void SetInstanceHandle(HINSTANCE instance) { g_instance = instance; }
+HINSTANCE InstanceHandle() { return g_instance; }
+
+int LoadMessage(int id, char* buffer, int capacity) {
+  if (capacity <= 0) return 0;
+  buffer[0] = '\0';
+  return LoadStringA(g_instance, static_cast<UINT>(id), buffer, capacity);
+}
+
+void ShowErrorBox(Window owner, const char* text, const char* caption) {
+  MessageBoxA(static_cast<HWND>(owner), text, caption, MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+void HideWindow(Window window) { ShowWindow(static_cast<HWND>(window), SW_HIDE); }
+
+void SetProgressBar(Window dialog, int32_t position) {
+  SendDlgItemMessageA(static_cast<HWND>(dialog), IDC_PROGRESS, PBM_SETPOS,
+                      static_cast<WPARAM>(position), 0);
+}
+
+}  // namespace platform
