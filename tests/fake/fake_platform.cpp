@@ -345,7 +345,12 @@ Process* OpenProcessById(uint32_t process_id) {
 RegistryKey* CreateMachineKey(const char* path) {
   auto& w = world();
   if (w.registry_denied) return nullptr;
-  w.registry[fake::Upper(path)];
+  // Missing parent keys are created on the way, as the real registry does.
+  std::string full = fake::Upper(path);
+  for (size_t at = full.find('\\'); at != std::string::npos; at = full.find('\\', at + 1)) {
+    w.registry[full.substr(0, at)];
+  }
+  w.registry[full];
   ++w.open_keys;
   return new RegistryKey{fake::Upper(path)};
 }
