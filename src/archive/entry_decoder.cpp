@@ -122,6 +122,26 @@ void CopyDataRun(ExtractionState* state) {
 
 }  // namespace
 
+void PrepareExtractionState(ExtractionState* state, platform::File* archive_file,
+                            const ArchiveTrailer* trailer, uint8_t* decode_buffer,
+                            uint8_t* read_buffer, platform::Window dialog_window,
+                            ProgressDialogRecord* dialog_record) {
+  memset(state, 0, sizeof *state);
+  state->archive_file = archive_file;
+  state->trailer = trailer;
+  state->archive_size = trailer->archive_size;
+  state->decode_buffer = decode_buffer;
+  state->read_buffer = read_buffer;
+  state->dialog_window = dialog_window;
+  state->header_mode = 1;
+  state->dialog_record = dialog_record;
+}
+
+bool EndedOnEntryBoundary(const ExtractionState* state) {
+  return state->error_flag == 0 && state->header_mode == 1 && state->header_bytes_seen == 0 &&
+         state->output_file == nullptr;
+}
+
 int ReadArchiveByte(ExtractionState* state) {
   if (state->error_flag != 0) return -1;
   if (state->blocks_loaded == 0 || state->block_position == static_cast<int32_t>(kBlockSize)) {

@@ -39,6 +39,15 @@ struct ExtractionState {
   ProgressDialogRecord* dialog_record;
 };
 
+// Zero-fills `state` and sets it up to decode the stream of `trailer` from `archive_file`,
+// which must already be positioned at the stream's start. The root is left empty.
+void PrepareExtractionState(ExtractionState* state, platform::File* archive_file,
+                            const ArchiveTrailer* trailer, uint8_t* decode_buffer,
+                            uint8_t* read_buffer, platform::Window dialog_window,
+                            ProgressDialogRecord* dialog_record);
+// True when the stream ended on an entry boundary with nothing left open or failed.
+bool EndedOnEntryBoundary(const ExtractionState* state);
+
 // The next byte of the stream (0..255), or -1 when the stream is exhausted, the error flag
 // is set or the user cancelled.
 int ReadArchiveByte(ExtractionState* state);

@@ -96,15 +96,7 @@ int32_t ExtractArchive(ProgressDialogRecord* record, void* /*user_data*/) {
   uint8_t decode_buffer[kBlockSize];
   uint8_t read_buffer[kBlockSize];
   ExtractionState state;
-  memset(&state, 0, sizeof state);
-  state.archive_file = archive;
-  state.trailer = &trailer;
-  state.archive_size = trailer.archive_size;
-  state.decode_buffer = decode_buffer;
-  state.read_buffer = read_buffer;
-  state.dialog_window = dialog;
-  state.header_mode = 1;
-  state.dialog_record = record;
+  PrepareExtractionState(&state, archive, &trailer, decode_buffer, read_buffer, dialog, record);
 
   const int32_t root = CreateTempRoot(&state);
   if (root != kSeaSuccess) {

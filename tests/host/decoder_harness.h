@@ -17,6 +17,7 @@ constexpr char kArchivePath[] = "C:\\Downloads\\sea.exe";
 
 struct DecoderRun {
   ProgressDialogRecord record{};
+  ArchiveTrailer trailer{};
   ExtractionState state{};
   uint8_t decode_buffer[kBlockSize];
   uint8_t read_buffer[kBlockSize];
@@ -28,14 +29,11 @@ struct DecoderRun {
   void Run(const std::string& file, uint32_t archive_size, bool byte_wise = false) {
     fake::PutFile(kArchivePath, file);
     fake::PutDirectory("C:\\Root");
-    memset(&state, 0, sizeof state);
-    state.archive_file = platform::OpenForReading(kArchivePath);
-    state.archive_size = archive_size;
-    state.decode_buffer = decode_buffer;
-    state.read_buffer = read_buffer;
-    state.dialog_window = reinterpret_cast<platform::Window>(0x77);
-    state.header_mode = 1;
-    state.dialog_record = &record;
+    trailer = ArchiveTrailer{};
+    trailer.archive_size = archive_size;
+    PrepareExtractionState(&state, platform::OpenForReading(kArchivePath), &trailer,
+                           decode_buffer, read_buffer, reinterpret_cast<platform::Window>(0x77),
+                           &record);
     strcpy(state.extraction_root, kRoot);
     record.requested_position = -1;
     fake::world().on_read = [this](int n) {

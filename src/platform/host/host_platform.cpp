@@ -1,21 +1,31 @@
-// The host platform: real files through C stdio, messages on stderr, and no processes,
-// windows, registry or restart (the packer never runs what it extracts).
+// The tool platform behind the packer, on Linux and on Windows: real files through C stdio,
+// messages on stderr, a catalogue mode for reading an archive without extracting it, and no
+// processes, windows, registry or restart (the packer never runs what it extracts).
 #include "platform/host/host_platform.h"
 
-#include <errno.h>
-#include <iconv.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <time.h>
-#include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <thread>
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "common/random.h"
 #include "common/resource_ids.h"
 #include "platform/platform.h"
+#include "progress/progress_record.h"
 
 namespace platform {
 namespace {
@@ -25,6 +35,13 @@ std::string g_verbatim_prefix;
 std::string g_program_name = "kovsea";
 RandomGenerator g_random = {1};
 
+#ifdef _WIN32
+// On Windows paths stay in the system's ANSI code page and go to the ANSI calls unchanged.
+bool Convert(const char*, const char*, const std::string& in, std::string* out) {
+  *out = in;
+  return true;
+}
+#else
 bool Convert(const char* from, const char* to, const std::string& in, std::string* out) {
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
@@ -39,6 +56,7 @@ bool Convert(const char* from, const char* to, const std::string& in, std::strin
   out->resize(out->size() - dst_left);
   return true;
 }
+#endif
 
 // Turns a stub path (ANSI, backslashes) into a host path (UTF-8, slashes). A name that the
 // code page cannot map yields an empty path, which every file call refuses.
@@ -57,17 +75,64 @@ std::string HostPath(const char* path) {
   } else if (!Convert(g_codepage.c_str(), "UTF-8", p, &tail)) {
     return std::string();
   }
+#ifndef _WIN32
   for (char& c : tail) {
     if (c == '\\') c = '/';
   }
+#endif
   return head + tail;
+}
+
+struct Catalogue {
+  bool open = false;
+  std::string prefix;
+  std::vector<CatalogueEntry> entries;
+};
+Catalogue g_catalogue;
+bool g_quiet_errors = false;
+std::vector<ReportedError> g_reported;
+
+// The name below the catalogue's prefix, or nullptr when `path` lies outside it.
+const char* CatalogueName(const char* path) {
+  if (!g_catalogue.open) return nullptr;
+  const std::string& prefix = g_catalogue.prefix;
+  return strncmp(path, prefix.c_str(), prefix.size()) == 0 ? path + prefix.size() : nullptr;
+}
+
+bool CatalogueHasDirectory(const std::string& name) {
+  for (const CatalogueEntry& e : g_catalogue.entries) {
+    if (e.is_directory && e.name == name) return true;
+  }
+  return false;
 }
 
 }  // namespace
 
 struct File {
-  FILE* stream;
+  FILE* stream;        // null for a catalogued file
+  size_t catalogue_index;
 };
+
+void SetErrorBoxesQuiet(bool quiet) { g_quiet_errors = quiet; }
+
+std::vector<ReportedError> TakeReportedErrors() {
+  std::vector<ReportedError> out;
+  out.swap(g_reported);
+  return out;
+}
+
+void OpenCatalogue(const char* prefix) {
+  g_catalogue = Catalogue();
+  g_catalogue.open = true;
+  g_catalogue.prefix = prefix;
+}
+
+std::vector<CatalogueEntry> CloseCatalogue() {
+  std::vector<CatalogueEntry> out;
+  out.swap(g_catalogue.entries);
+  g_catalogue = Catalogue();
+  return out;
+}
 
 bool ConfigureHostNames(const char* codepage, const char* verbatim_prefix) {
   std::string probe;
@@ -95,14 +160,23 @@ File* OpenForReading(const char* path) {
   std::string host = HostPath(path);
   if (host.empty()) return nullptr;
   FILE* stream = fopen(host.c_str(), "rb");
-  return stream != nullptr ? new File{stream} : nullptr;
+  return stream != nullptr ? new File{stream, 0} : nullptr;
 }
 
 File* CreateForWriting(const char* path) {
+  if (const char* name = CatalogueName(path)) {
+    std::string n(name);
+    const size_t cut = n.rfind('\\');
+    if (n.empty() || (cut != std::string::npos && !CatalogueHasDirectory(n.substr(0, cut)))) {
+      return nullptr;
+    }
+    g_catalogue.entries.push_back(CatalogueEntry{n, false, 0});
+    return new File{nullptr, g_catalogue.entries.size() - 1};
+  }
   std::string host = HostPath(path);
-  if (host.empty() || host.back() == '/') return nullptr;
+  if (host.empty() || host.back() == '/' || host.back() == '\\') return nullptr;
   FILE* stream = fopen(host.c_str(), "wb");
-  return stream != nullptr ? new File{stream} : nullptr;
+  return stream != nullptr ? new File{stream, 0} : nullptr;
 }
 
 size_t ReadBytes(File* file, void* buffer, size_t bytes) {
@@ -112,69 +186,104 @@ size_t ReadBytes(File* file, void* buffer, size_t bytes) {
 bool ReadFailed(File* file) { return ferror(file->stream) != 0; }
 
 bool SeekTo(File* file, uint64_t offset) {
+#ifdef _WIN32
+  return _fseeki64(file->stream, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
   return fseeko(file->stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
 }
 
 bool FileLength(File* file, uint64_t* length) {
+#ifdef _WIN32
+  const __int64 n = _filelengthi64(_fileno(file->stream));
+  if (n < 0) return false;
+  *length = static_cast<uint64_t>(n);
+#else
   struct stat st;
   if (fstat(fileno(file->stream), &st) != 0) return false;
   *length = static_cast<uint64_t>(st.st_size);
+#endif
   return true;
 }
 
 bool WriteBytes(File* file, const void* data, size_t bytes) {
+  if (file->stream == nullptr) {
+    g_catalogue.entries[file->catalogue_index].size += bytes;
+    return true;
+  }
   return fwrite(data, 1, bytes, file->stream) == bytes;
 }
 
 bool CloseFile(File* file) {
-  const bool ok = ferror(file->stream) == 0 && fclose(file->stream) == 0;
+  bool ok = true;
+  if (file->stream != nullptr) {
+    const bool clean = ferror(file->stream) == 0;
+    ok = fclose(file->stream) == 0 && clean;
+  }
   delete file;
   return ok;
 }
 
 bool MakeDirectory(const char* path) {
+  if (const char* name = CatalogueName(path)) {
+    if (CatalogueHasDirectory(name)) return false;
+    g_catalogue.entries.push_back(CatalogueEntry{name, true, 0});
+    return true;
+  }
   std::string host = HostPath(path);
-  return !host.empty() && mkdir(host.c_str(), 0777) == 0;
+  std::error_code error;
+  return !host.empty() && std::filesystem::create_directory(host, error) && !error;
 }
 
 bool RemoveEmptyDirectory(const char* path) {
   std::string host = HostPath(path);
-  return !host.empty() && rmdir(host.c_str()) == 0;
+  std::error_code error;
+  return !host.empty() && std::filesystem::is_directory(host, error) &&
+         std::filesystem::remove(host, error) && !error;
 }
 
 bool DeleteFileAt(const char* path) {
   std::string host = HostPath(path);
-  return !host.empty() && unlink(host.c_str()) == 0;
+  std::error_code error;
+  return !host.empty() && !std::filesystem::is_directory(host, error) &&
+         std::filesystem::remove(host, error) && !error;
 }
 
 size_t TemporaryDirectory(char* buffer, size_t capacity) {
-  const char* tmp = getenv("TMPDIR");
-  std::string dir = (tmp != nullptr && tmp[0] != '\0') ? tmp : "/tmp";
-  if (dir.back() != '/') dir += '/';
+  std::error_code error;
+  std::string dir = std::filesystem::temp_directory_path(error).string();
+  if (error || dir.empty()) return 0;
+  if (dir.back() != '/' && dir.back() != '\\') dir += '/';
   if (dir.size() >= capacity) return dir.size() + 1;
   memcpy(buffer, dir.c_str(), dir.size() + 1);
   return dir.size();
 }
 
 size_t OwnExecutablePath(char* buffer, size_t capacity) {
+#ifdef _WIN32
+  (void)buffer;
+  (void)capacity;
+  return 0;  // the packer never needs it
+#else
   ssize_t n = readlink("/proc/self/exe", buffer, capacity);
   if (n <= 0) return 0;
   if (static_cast<size_t>(n) >= capacity) return capacity;
   buffer[n] = '\0';
   return static_cast<size_t>(n);
+#endif
 }
 
 void SeedRandom() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
   SeedGenerator(&g_random, MixSeed(static_cast<uint64_t>(time(nullptr)),
-                                   static_cast<uint32_t>(getpid()),
-                                   static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(now.tv_sec)));
+                                   static_cast<uint32_t>(getpid()), static_cast<uint64_t>(now)));
 }
 
 int NextRandom() { return NextDraw(&g_random); }
 
-void Pause(uint32_t milliseconds) { usleep(milliseconds * 1000u); }
+void Pause(uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 int LoadMessage(int id, char* buffer, int capacity) {
   const char* text = "";
@@ -196,6 +305,10 @@ int LoadMessage(int id, char* buffer, int capacity) {
 }
 
 void ShowErrorBox(Window /*owner*/, const char* text, const char* caption) {
+  if (g_quiet_errors) {
+    g_reported.push_back(ReportedError{text, caption});
+    return;
+  }
   std::string shown = HostPath(caption);
   if (shown.empty()) shown = caption;
   fprintf(stderr, "%s: error: %s (%s)\n", g_program_name.c_str(), text, shown.c_str());
@@ -224,3 +337,19 @@ void EnableShutdownPrivilege() {}
 bool RequestRestart() { return false; }
 
 }  // namespace platform
+
+// No dialog on the host: the worker runs on the calling thread, once, with no window.
+int32_t RunProgressDialog(platform::Window owner, ProgressWorker worker, void* user_data,
+                          int32_t initial_position, const char* caption, const char* first_text,
+                          const char* second_text, int32_t animation) {
+  ProgressDialogRecord record{};
+  record.owner_window = owner;
+  record.worker = worker;
+  record.user_data = user_data;
+  record.initial_position = initial_position;
+  record.caption = caption;
+  record.first_text = first_text;
+  record.second_text = second_text;
+  record.animation = animation;
+  return worker(&record, user_data);
+}

@@ -1,6 +1,11 @@
 // Settings of the host (Linux) platform used by the packer.
 #pragma once
 
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
 namespace platform {
 
 // Entry names are stored in a Windows ANSI code page; on the host they are converted to
@@ -12,5 +17,27 @@ bool ConfigureHostNames(const char* codepage, const char* verbatim_prefix);
 bool AnsiToHost(const char* ansi, char* out, unsigned long capacity);
 // The prefix for messages printed instead of error boxes, e.g. "kovsea".
 void SetHostProgramName(const char* name);
+
+// What an error box said: the text and the caption (usually the path concerned).
+struct ReportedError {
+  std::string text;
+  std::string caption;
+};
+// With quiet error boxes, messages are kept for TakeReportedErrors instead of printed.
+void SetErrorBoxesQuiet(bool quiet);
+std::vector<ReportedError> TakeReportedErrors();
+
+// One directory or file that the decoder created while a catalogue was open.
+struct CatalogueEntry {
+  std::string name;  // the path below the catalogue's prefix, as stored (ANSI, backslashes)
+  bool is_directory;
+  uint64_t size;     // data bytes written
+};
+// While a catalogue is open, paths below `prefix` never touch the disk: directories and
+// files are recorded instead, with the bytes written to each. A file whose directory was not
+// recorded first cannot be created, as on a real disk. This lets `list` and `verify` read an
+// archive with the very decoder that extracts it.
+void OpenCatalogue(const char* prefix);
+std::vector<CatalogueEntry> CloseCatalogue();
 
 }  // namespace platform

@@ -1,0 +1,82 @@
+#include "encoding.h"
+
+#include <ctype.h>
+#include <stdlib.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <errno.h>
+#include <iconv.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+unsigned CodepageNumber(const std::string& name) { return static_cast<unsigned>(atoi(name.c_str() + 2)); }
+#else
+bool Iconv(const std::string& from, const std::string& to, const std::string& in, std::string* out) {
+  iconv_t cd = iconv_open(to.c_str(), from.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  out->assign(in.size() * 4 + 8, '\0');
+  char* src = const_cast<char*>(in.data());
+  size_t src_left = in.size();
+  char* dst = &(*out)[0];
+  size_t dst_left = out->size();
+  const size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
+  const bool flushed = iconv(cd, nullptr, nullptr, &dst, &dst_left) != static_cast<size_t>(-1);
+  iconv_close(cd);
+  if (r == static_cast<size_t>(-1) || !flushed) return false;
+  out->resize(out->size() - dst_left);
+  return true;
+}
+#endif
+
+}  // namespace
+
+std::string CodepageName(const std::string& argument) {
+  std::string digits;
+  std::string lower;
+  for (char c : argument) lower.push_back(static_cast<char>(tolower(static_cast<unsigned char>(c))));
+  for (const char* prefix : {"windows-", "cp", ""}) {
+    const std::string p(prefix);
+    if (lower.compare(0, p.size(), p) == 0) {
+      digits = lower.substr(p.size());
+      break;
+    }
+  }
+  if (digits.empty() || digits.size() > 5) return std::string();
+  for (char c : digits) {
+    if (!isdigit(static_cast<unsigned char>(c))) return std::string();
+  }
+  return "CP" + digits;
+}
+
+bool HostNameToAnsi(const std::filesystem::path& component, const std::string& codepage,
+                    std::string* ansi) {
+#ifdef _WIN32
+  const std::wstring wide = component.wstring();
+  if (wide.empty()) return false;
+  const unsigned cp = CodepageNumber(codepage);
+  BOOL used_default = FALSE;
+  int n = WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, wide.c_str(), static_cast<int>(wide.size()),
+                              nullptr, 0, nullptr, &used_default);
+  if (n <= 0 || used_default) return false;
+  ansi->assign(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(cp, WC_NO_BEST_FIT_CHARS, wide.c_str(), static_cast<int>(wide.size()),
+                      &(*ansi)[0], n, nullptr, &used_default);
+  return !used_default;
+#else
+  return Iconv("UTF-8", codepage, component.string(), ansi);
+#endif
+}
+
+std::string AnsiToDisplay(const std::string& ansi, const std::string& codepage) {
+#ifdef _WIN32
+  (void)codepage;
+  return ansi;
+#else
+  std::string out;
+  return Iconv(codepage, "UTF-8", ansi, &out) ? out : ansi;
+#endif
+}
