@@ -1,0 +1,337 @@
+// The packer as a user runs it: the real binary, real files, exit codes and messages.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "stream_builder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteAll(const fs::path& p, const std::string& bytes) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << bytes;
+}
+
+class Kovsea : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kovsea-cli-XXXXXX";
+    dir = mkdtemp(tmpl);
+    stub = dir / "stub.exe";
+    WriteAll(stub, "MZ this stands in for the stub image" + std::string(100, '\x90'));
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  Result Run(const std::string& args) {
+    const std::string out = (dir / "stdout").string();
+    const std::string err = (dir / "stderr").string();
+    const std::string command = std::string(KOVSEA_BINARY) + " " + args + " >" + out + " 2>" + err;
+    const int status = system(command.c_str());
+    return Result{WEXITSTATUS(status), ReadAll(out), ReadAll(err)};
+  }
+
+  std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
+
+  // A typical installer tree with a nested directory, an empty file and a non-ASCII name.
+  fs::path MakeTree() {
+    fs::path tree = dir / "tree";
+    WriteAll(tree / "Disk1" / "Setup.exe", "MZ setup program");
+    WriteAll(tree / "Disk1" / "data1.cab", test::Pattern(70000, 3));
+    WriteAll(tree / "Disk1" / "SETUP.INI", "[from tree]");
+    WriteAll(tree / "Disk1" / "empty.txt", "");
+    WriteAll(tree / "Disk1" / "sub" / "caf\xc3\xa9.txt", "cafe");
+    fs::create_directories(tree / "Disk1" / "emptydir");
+    return tree;
+  }
+
+  // Every regular file below `root`, with its bytes, keyed by relative path.
+  static std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (auto& e : fs::recursive_directory_iterator(root)) {
+      out[fs::relative(e.path(), root).string()] = e.is_directory() ? "<dir>" : ReadAll(e.path());
+    }
+    return out;
+  }
+
+  // Nothing but the named entries in the work directory: no output, no temporary files.
+  void ExpectOnly(std::initializer_list<const char*> names) {
+    std::set<std::string> expected(names.begin(), names.end());
+    expected.insert({"stub.exe", "stdout", "stderr"});
+    for (auto& e : fs::directory_iterator(dir)) {
+      EXPECT_TRUE(expected.count(e.path().filename().string())) << "left behind: " << e.path();
+    }
+  }
+
+  fs::path dir;
+  fs::path stub;
+};
+
+TEST_F(Kovsea, PackVerifyExtractReproduceTreeAndSideFiles) {
+  fs::path tree = MakeTree();
+  WriteAll(dir / "a.dat", "admin-bytes");
+  WriteAll(dir / "c.dat", "client");
+  WriteAll(dir / "n.dat", "");
+  WriteAll(dir / "s.ini", "[from slot]");
+  Result packed = Run("pack --stub " + Q(stub) + " -o " + Q(dir / "out.exe") + " " + Q(tree) +
+                      " --admin " + Q(dir / "a.dat") + " --client " + Q(dir / "c.dat") +
+                      " --net " + Q(dir / "n.dat") + " --setup-ini " + Q(dir / "s.ini"));
+  ASSERT_EQ(packed.code, 0) << packed.err;
+  EXPECT_EQ(fs::file_size(dir / "out.exe") % 8, 0u);
+
+  Result verified = Run("verify " + Q(dir / "out.exe"));
+  EXPECT_EQ(verified.code, 0) << verified.out;
+
+  Result extracted = Run("extract " + Q(dir / "out.exe") + " -o " + Q(dir / "x"));
+  ASSERT_EQ(extracted.code, 0) << extracted.err;
+  auto expected = Snapshot(tree);
+  expected["Disk1/KOVadmin.dat"] = "admin-bytes";
+  expected["Disk1/KOVclient.dat"] = "client";
+  expected["Disk1/KOVnet.dat"] = "";
+  expected.erase("Disk1/SETUP.INI");  // on Linux the side file stands beside it
+  expected["Disk1/SETUP.INI"] = "[from tree]";
+  expected["Disk1/setup.ini"] = "[from slot]";
+  EXPECT_EQ(Snapshot(dir / "x"), expected);
+}
+
+TEST_F(Kovsea, ListShowsEntriesInStoredOrderAndAsJson) {
+  fs::path tree = MakeTree();
+  ASSERT_EQ(Run("pack --stub " + Q(stub) + " -o " + Q(dir / "out.exe") + " " + Q(tree)).code, 0);
+  Result listed = Run("list " + Q(dir / "out.exe"));
+  ASSERT_EQ(listed.code, 0) << listed.err;
+  const char* order[] = {"dir             -  Disk1\n", "Disk1\\SETUP.INI", "Disk1\\Setup.exe",
+                         "Disk1\\data1.cab", "Disk1\\empty.txt", "Disk1\\emptydir",
+                         "Disk1\\sub\n", "Disk1\\sub\\caf\xc3\xa9.txt"};
+  size_t at = 0;
+  for (const char* item : order) {
+    size_t found = listed.out.find(item, at);
+    ASSERT_NE(found, std::string::npos) << item << "\n" << listed.out;
+    at = found;
+  }
+  EXPECT_NE(listed.out.find("file        70000  Disk1\\data1.cab"), std::string::npos);
+  Result json = Run("list --json " + Q(dir / "out.exe"));
+  ASSERT_EQ(json.code, 0);
+  EXPECT_NE(json.out.find("{\"type\": \"directory\", \"size\": null, \"name\": \"Disk1\"}"), std::string::npos);
+  EXPECT_NE(json.out.find("\"name\": \"Disk1\\\\sub\\\\caf\xc3\xa9.txt\""), std::string::npos);
+  EXPECT_NE(json.out.find("\"admin\": null"), std::string::npos);
+}
+
+TEST_F(Kovsea, PackIsDeterministicAndMatchesTheLayoutByteForByte) {
+  fs::path tree = dir / "t";
+  WriteAll(tree / "Disk1" / "b", "BB");
+  WriteAll(tree / "Disk1" / "a", "A");
+  WriteAll(tree / "Disk1" / "caf\xc3\xa9", "");
+  WriteAll(dir / "s.ini", "ini");
+  const std::string args = " --setup-ini " + Q(dir / "s.ini") + " --stub " + Q(stub) + " " + Q(tree);
+  ASSERT_EQ(Run("pack -o " + Q(dir / "one.exe") + args).code, 0);
+  ASSERT_EQ(Run("pack -o " + Q(dir / "two.exe") + args).code, 0);
+  const std::string one = ReadAll(dir / "one.exe");
+  EXPECT_EQ(one, ReadAll(dir / "two.exe"));
+
+  // Read back independently of the tool: stub, entries, side file, padding, trailer.
+  const std::string stub_bytes = ReadAll(stub);
+  std::string stream = test::DirEntry("Disk1") + test::FileEntry("Disk1\\a", "A") +
+                       test::FileEntry("Disk1\\b", "BB") + test::FileEntry("Disk1\\caf\xe9", "");
+  const uint32_t side_at = static_cast<uint32_t>(stub_bytes.size() + stream.size());
+  std::string body = stub_bytes + stream + "ini";
+  body += std::string((8 - (body.size() + 52) % 8) % 8, '\0');
+  test::Slot slots[4] = {{}, {}, {}, {side_at, 3}};
+  EXPECT_EQ(one, body + test::Trailer(static_cast<uint32_t>(stub_bytes.size()),
+                                      static_cast<uint32_t>(stream.size()), 4, slots));
+}
+
+TEST_F(Kovsea, HandWrittenFileIsListedAndExtracted) {
+  std::string stream = test::DirEntry("Disk1") + test::FileEntry("Disk1\\Setup.exe", "MZ") +
+                       test::FileEntry("Disk1\\x.bin", test::Pattern(1234));
+  std::string file = std::string(512, 'M') + stream + "NETDATA";
+  test::Slot slots[4] = {{}, {}, {static_cast<uint32_t>(512 + stream.size()), 7}, {}};
+  file += test::Trailer(512, static_cast<uint32_t>(stream.size()), 3, slots);
+  WriteAll(dir / "hand.exe", file);
+  Result listed = Run("list " + Q(dir / "hand.exe"));
+  EXPECT_EQ(listed.code, 0) << listed.err;
+  EXPECT_NE(listed.out.find("net    KOVnet.dat     offset " + std::to_string(512 + stream.size()) + ", 7 bytes"),
+            std::string::npos)
+      << listed.out;
+  ASSERT_EQ(Run("extract " + Q(dir / "hand.exe") + " -o " + Q(dir / "x")).code, 0);
+  EXPECT_EQ(ReadAll(dir / "x" / "Disk1" / "x.bin"), test::Pattern(1234));
+  EXPECT_EQ(ReadAll(dir / "x" / "Disk1" / "KOVnet.dat"), "NETDATA");
+  EXPECT_EQ(Run("verify " + Q(dir / "hand.exe")).code, 0);
+}
+
+TEST_F(Kovsea, RefusedInputsLeaveNoOutputBehind) {
+  struct Case {
+    const char* what;
+    std::function<void(const fs::path&)> make;
+    const char* message;
+  } cases[] = {
+      {"symlink", [](const fs::path& t) { fs::create_symlink("/etc/passwd", t / "Disk1" / "link"); },
+       "symbolic links"},
+      {"fifo", [](const fs::path& t) { mkfifo((t / "Disk1" / "pipe").c_str(), 0600); },
+       "only regular files"},
+      {"unmappable name", [](const fs::path& t) { WriteAll(t / "Disk1" / "\xe6\x97\xa5.txt", "x"); },
+       "code page"},
+      {"reserved name", [](const fs::path& t) { WriteAll(t / "Disk1" / "aux.txt", "x"); },
+       "reserved device name"},
+      {"colon", [](const fs::path& t) { WriteAll(t / "Disk1" / "a:b", "x"); }, "forbids"},
+      {"trailing dot", [](const fs::path& t) { WriteAll(t / "Disk1" / "name.", "x"); }, "dot or a space"},
+      {"case clash",
+       [](const fs::path& t) {
+         WriteAll(t / "Disk1" / "readme", "x");
+         WriteAll(t / "Disk1" / "README", "y");
+       },
+       "only in case"},
+      {"over 4 GiB",
+       [](const fs::path& t) {
+         fs::path big = t / "Disk1" / "huge.bin";
+         WriteAll(big, "");
+         fs::resize_file(big, 0xFFFFFFFFull);
+       },
+       "larger than 4 GiB"},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir / "tree");
+    fs::path tree = MakeTree();
+    c.make(tree);
+    Result r = Run("pack --stub " + Q(stub) + " -o " + Q(dir / "out.exe") + " " + Q(tree));
+    EXPECT_EQ(r.code, 1) << c.what;
+    EXPECT_NE(r.err.find("kovsea: error: "), std::string::npos) << c.what;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
+    ExpectOnly({"tree"});
+  }
+  fs::remove_all(dir / "tree");
+  fs::create_directories(dir / "emptytree");
+  EXPECT_EQ(Run("pack --stub " + Q(stub) + " -o " + Q(dir / "out.exe") + " " + Q(dir / "emptytree")).code, 1);
+  EXPECT_EQ(Run("pack --stub " + Q(dir / "missing.exe") + " -o " + Q(dir / "out.exe") + " " + Q(dir / "emptytree")).code, 1);
+  ExpectOnly({"emptytree"});
+}
+
+TEST_F(Kovsea, HostileFilesAreRefusedAndNothingLandsOutsideTheTarget) {
+  struct Case {
+    const char* what;
+    std::string stream;
+    int32_t size_delta;
+  } cases[] = {
+      {"traversal", test::DirEntry("Disk1") + test::FileEntry("..\\..\\evil.txt", "pwned"), 0},
+      {"absolute", test::FileEntry("\\tmp\\evil.txt", "pwned"), 0},
+      {"slash", test::FileEntry("Disk1/../../evil.txt", "pwned"), 0},
+      {"entry larger than stream", test::DirEntry("Disk1") + test::FileEntry("Disk1\\big", test::Pattern(100)), -40},
+      {"file before its directory", test::FileEntry("Disk1\\a", "x") + test::DirEntry("Disk1"), 0},
+  };
+  for (const Case& c : cases) {
+    fs::remove_all(dir / "x");
+    fs::create_directories(dir / "x");
+    WriteAll(dir / "x" / "keep.txt", "mine");
+    std::string file = std::string(64, 'M') + c.stream;
+    file += test::Trailer(64, static_cast<uint32_t>(c.stream.size() + c.size_delta), 2, {{}, {}, {}, {}});
+    WriteAll(dir / "hostile.exe", file);
+    Result r = Run("extract --force " + Q(dir / "hostile.exe") + " -o " + Q(dir / "x"));
+    EXPECT_EQ(r.code, 1) << c.what;
+    EXPECT_NE(r.err.find("kovsea: error:"), std::string::npos) << c.what;
+    EXPECT_EQ(Snapshot(dir / "x"), (std::map<std::string, std::string>{{"keep.txt", "mine"}})) << c.what;
+    EXPECT_FALSE(fs::exists("/tmp/evil.txt"));
+    ExpectOnly({"x", "hostile.exe"});
+  }
+  // A trailer that points outside the file is refused before anything is made.
+  WriteAll(dir / "outside.exe", std::string(64, 'M') + test::Trailer(60, 1000, 1, {{}, {}, {}, {}}));
+  Result r = Run("extract " + Q(dir / "outside.exe") + " -o " + Q(dir / "y"));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_FALSE(fs::exists(dir / "y"));
+}
+
+TEST_F(Kovsea, VerifyPinpointsEachKindOfDamage) {
+  const std::string good = test::DirEntry("Disk1") + test::FileEntry("Disk1\\f", "12345");
+  auto file = [&](const std::string& stream, uint32_t size, uint32_t count, test::Slot setup = {}) {
+    std::string f = std::string(100, 'M') + stream;
+    test::Slot slots[4] = {{}, {}, {}, setup};
+    return f + test::Trailer(100, size, count, slots);
+  };
+  const uint32_t n = static_cast<uint32_t>(good.size());
+  const size_t trailer_at = 100 + good.size();
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string expected;
+  } cases[] = {
+      {"magic", std::string(200, 'x'), "offset 148: trailer magic"},
+      {"count", file(good, n, 5), "offset " + std::to_string(trailer_at + 16) + ": the trailer counts 5 entries, the stream holds 2"},
+      {"cut short", file(good, n - 2, 2), "offset 110: entry \"Disk1\\f\" is cut short: 3 of 5 data bytes"},
+      {"header cut", file(good + "\x05", n + 1, 3), "offset " + std::to_string(100 + good.size()) + ": the stream ends inside an entry header"},
+      {"order", file(test::FileEntry("Disk1\\f", "1") + test::DirEntry("Disk1"), n - 4, 2),
+       "offset 100: entry \"Disk1\\f\" comes before its directory \"Disk1\""},
+      {"bad name", file(test::DirEntry("Disk1") + test::FileEntry("Disk1\\..\\x", "1"), n - 1, 2),
+       "offset 110: entry name has a \".\" or \"..\" component"},
+      {"slot", file(good, n, 2, {90, 100}), "offset " + std::to_string(trailer_at + 44) + ": side file lies outside the file (setup.ini)"},
+      {"empty", file(good, 0, 2), "offset " + std::to_string(trailer_at + 12) + ": archive size is 0"},
+  };
+  for (const Case& c : cases) {
+    WriteAll(dir / "v.exe", c.bytes);
+    Result r = Run("verify " + Q(dir / "v.exe"));
+    EXPECT_EQ(r.code, 1) << c.what;
+    EXPECT_NE(r.out.find(c.expected), std::string::npos) << c.what << ":\n" << r.out;
+  }
+}
+
+TEST_F(Kovsea, UsageErrorsExitWithTwoAndHelpWithZero) {
+  EXPECT_EQ(Run("").code, 2);
+  EXPECT_EQ(Run("frobnicate").code, 2);
+  EXPECT_EQ(Run("pack").code, 2);
+  EXPECT_EQ(Run("pack --bogus x").code, 2);
+  EXPECT_EQ(Run("extract somefile").code, 2);
+  EXPECT_EQ(Run("list --codepage klingon x").code, 2);
+  Result help = Run("pack --help");
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("usage: kovsea pack"), std::string::npos);
+  Result version = Run("--version");
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out.rfind("kovsea ", 0), 0u);
+  EXPECT_EQ(Run("verify " + Q(dir / "does-not-exist")).code, 1);
+}
+
+TEST_F(Kovsea, ExtractRefusesANonEmptyTargetWithoutForce) {
+  fs::path tree = MakeTree();
+  ASSERT_EQ(Run("pack --stub " + Q(stub) + " -o " + Q(dir / "out.exe") + " " + Q(tree)).code, 0);
+  WriteAll(dir / "x" / "mine", "1");
+  Result r = Run("extract " + Q(dir / "out.exe") + " -o " + Q(dir / "x"));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("--force"), std::string::npos);
+  EXPECT_EQ(Snapshot(dir / "x").size(), 1u);
+  EXPECT_EQ(Run("extract --force " + Q(dir / "out.exe") + " -o " + Q(dir / "x")).code, 0);
+  EXPECT_EQ(ReadAll(dir / "x" / "Disk1" / "data1.cab"), test::Pattern(70000, 3));
+}
+
+TEST_F(Kovsea, CodepageChoosesHowNamesAreStored) {
+  fs::path tree = dir / "t";
+  WriteAll(tree / "Disk1" / "\xd0\xb4.txt", "cyrillic de");  // U+0434
+  EXPECT_EQ(Run("pack --stub " + Q(stub) + " -o " + Q(dir / "a.exe") + " " + Q(tree)).code, 1);
+  ASSERT_EQ(Run("pack --codepage 1251 --stub " + Q(stub) + " -o " + Q(dir / "a.exe") + " " + Q(tree)).code, 0);
+  EXPECT_NE(ReadAll(dir / "a.exe").find(std::string("Disk1\\\xe4.txt") + '\0'), std::string::npos);
+  Result listed = Run("list --codepage cp1251 " + Q(dir / "a.exe"));
+  EXPECT_NE(listed.out.find("Disk1\\\xd0\xb4.txt"), std::string::npos) << listed.out;
+}
+
+}  // namespace
