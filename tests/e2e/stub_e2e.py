@@ -1,0 +1,269 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the real stub under Wine, packed with kovsea.
+
+Usage: stub_e2e.py SCENARIO      (exit 0 pass, 1 fail, 77 skipped)
+"""
+
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+from harness import (PROGRESS_CAPTION, SHARED_PREFIX, WIN_BIN, Failure, Wine, check, entry,
+                     expected_listing, installer_tree, pack, private_wine, probe, read_log,
+                     visible_window, wait_until, click_control, win_path, window_state,
+                     write_sea)
+
+PRODUCT_KEY = r"HKLM\Software\Orvane\KOV"
+RUN_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
+RUN_VALUE = "Run KOV SEA Installer on Reboot"
+
+
+def kov_dirs(wine):
+    return sorted(p.name for p in wine.temp_dir().glob("KOV*"))
+
+
+def fixture_env(log, **settings):
+    env = {"KOVSEA_FIXTURE_LOG": win_path(log)}
+    for key, value in settings.items():
+        env["KOVSEA_FIXTURE_" + key.upper()] = str(value)
+    return env
+
+
+def setup_line(log_lines):
+    lines = [l for l in log_lines if l.startswith("setup path=")]
+    check(len(lines) == 1, f"Setup.exe ran {len(lines)} times: {log_lines}")
+    return lines[0]
+
+
+def root_of(setup):
+    path = setup.split("path=", 1)[1].split(" cmdline=", 1)[0]
+    return path.rsplit("\\Disk1\\", 1)[0]
+
+
+def complete_run(work):
+    wine = Wine(SHARED_PREFIX)
+    wine.reg_set_dword(PRODUCT_KEY, "Reboot", 0)
+    tree = installer_tree(work)
+    side = {"KOVadmin.dat": b"admin" * 10, "KOVclient.dat": b"client", "KOVnet.dat": b"",
+            "setup.ini": b"[Startup]\r\nAppName=Demo\r\n"}
+    for name, data in side.items():
+        (work / name).write_bytes(data)
+    sea = work / "product.exe"
+    pack(tree, sea, "--admin", work / "KOVadmin.dat", "--client", work / "KOVclient.dat",
+         "--net", work / "KOVnet.dat", "--setup-ini", work / "setup.ini")
+    before = kov_dirs(wine)
+    log = work / "log.txt"
+    started = time.monotonic()
+    rc = wine.run(sea, env=fixture_env(log, engine="1500,1200"), cwd=tree)
+    elapsed = time.monotonic() - started
+    check(rc == 1, f"exit code {rc}, expected 1")
+    lines = read_log(log)
+    setup = setup_line(lines)
+    check(f'cmdline="{root_of(setup)}\\Disk1\\Setup.exe"' in setup, f"command line: {setup}")
+    check(f"cwd={win_path(tree)}" in setup, f"Setup.exe's directory is the stub's: {setup}")
+    seen = {l for l in lines if l.startswith("file ")}
+    expected = expected_listing(tree, side)
+    check(seen == expected, f"Setup.exe saw {sorted(seen ^ expected)} differently")
+    order = [l.split()[0] + " " + l.split()[1] for l in lines if l.split()[0] in ("engine", "helper")]
+    # The engine starts the helper before it ends; the stub outlasts both.
+    check(order == ["engine start", "helper start", "engine end", "helper end"], f"{order}")
+    check(elapsed >= 2.5, f"the stub did not wait for the engine ({elapsed:.1f}s)")
+    check(kov_dirs(wine) == before, f"the extraction root is still there: {kov_dirs(wine)} vs {before}")
+    check(wine.reg_query(PRODUCT_KEY, "Reboot") == ("REG_DWORD", "0x0"), "Reboot is not 0")
+    check(wine.reg_query(RUN_KEY, RUN_VALUE) is None, "a Run value was left")
+
+
+def not_an_archive(work):
+    wine = Wine(SHARED_PREFIX)
+    before = kov_dirs(wine)
+    stub = work / "lonely.exe"
+    shutil.copy(WIN_BIN / "kovsea-stub.exe", stub)
+    running = wine.start(stub)
+    rc, text = probe(wine, work, "box", 30000)
+    check(rc == 0, "no message box appeared")
+    check("title=KOV Error" in text, text)
+    check("text=This is not a valid KOV SEA file!" in text, text)
+    check(f"owner={PROGRESS_CAPTION}" in text, f"the box is not owned by the dialog: {text}")
+    check(running.wait(timeout=60) == 1, "exit code is not 1")
+    check(kov_dirs(wine) == before, "something was created")
+
+
+def uncreatable_entry(work):
+    wine = Wine(SHARED_PREFIX)
+    before = kov_dirs(wine)
+    # "Disk1" arrives as a file, so nothing can be created inside it.
+    stream = entry("Disk1", b"plain file") + entry("Disk1\\Setup.exe", b"MZ") + entry("later", b"x")
+    sea = work / "broken.exe"
+    write_sea(sea, stream, entries=3)
+    running = wine.start(sea)
+    rc, text = probe(wine, work, "box", 30000)
+    check(rc == 0, "no message box appeared")
+    check("text=Cannot create the current file." in text, text)
+    check("title=C:\\" in text and text.split("title=", 1)[1].splitlines()[0].endswith("\\Disk1\\Setup.exe"),
+          f"the caption is not the entry's path: {text}")
+    check(running.wait(timeout=60) == 1, "exit code is not 1")
+    check(kov_dirs(wine) == before, "extracted files were left behind")
+
+
+def command_line_ignored(work):
+    wine = Wine(SHARED_PREFIX)
+    tree = installer_tree(work)
+    sea = work / "product.exe"
+    pack(tree, sea)
+    log = work / "log.txt"
+    rc = wine.run(sea, "/s", "/v/qn", "--extract-only", "C:\\elsewhere", env=fixture_env(log))
+    check(rc == 1, f"exit code {rc}")
+    seen = {l for l in read_log(log) if l.startswith("file ")}
+    check(seen == expected_listing(tree), "Setup.exe did not see the archive's files")
+
+
+def two_copies(work):
+    wine = Wine(SHARED_PREFIX)
+    before = kov_dirs(wine)
+    tree = installer_tree(work)
+    sea = work / "product.exe"
+    pack(tree, sea)
+    logs = [work / "a.txt", work / "b.txt"]
+    runs = [wine.start(sea, env=fixture_env(log, sleep=1500)) for log in logs]
+    check([r.wait(timeout=120) for r in runs] == [1, 1], "a copy did not end with 1")
+    roots = [root_of(setup_line(read_log(log))) for log in logs]
+    check(roots[0] != roots[1], f"both copies used {roots[0]}")
+    check(kov_dirs(wine) == before, "an extraction root was left behind")
+
+
+def cancel_during_extraction(work):
+    wine = Wine(SHARED_PREFIX)
+    before = kov_dirs(wine)
+    tree = installer_tree(work)
+    with open(tree / "Disk1" / "huge.cab", "wb") as f:
+        block = os.urandom(1 << 20)
+        for _ in range(700):
+            f.write(block)
+    sea = work / "big.exe"
+    pack(tree, sea)
+    (tree / "Disk1" / "huge.cab").unlink()
+    log = work / "log.txt"
+    running = wine.start(sea, env=fixture_env(log))
+    check(wait_until(lambda: visible_window(PROGRESS_CAPTION), 60), "the dialog never appeared")
+    click_control(wine, work, PROGRESS_CAPTION, 2)
+    state = window_state(wine, work, PROGRESS_CAPTION)
+    check(state is None or state["visible"] == 0, f"Cancel did not hide the dialog: {state}")
+    check(running.wait(timeout=120) == 1, "exit code is not 1")
+    check(not log.exists(), "Setup.exe ran after Cancel: " + " ".join(read_log(log)[:1]))
+    check(kov_dirs(wine) == before, "extracted files were left behind")
+
+
+def cancel_after_extraction(work):
+    wine = Wine(SHARED_PREFIX)
+    before = kov_dirs(wine)
+    tree = installer_tree(work)
+    sea = work / "product.exe"
+    pack(tree, sea)
+    log = work / "log.txt"
+    running = wine.start(sea, env=fixture_env(log, sleep=3000))
+    check(wait_until(lambda: log.exists(), 60), "Setup.exe never started")
+    rc, _ = probe(wine, work, "cancel", PROGRESS_CAPTION)
+    check(rc == 0, "the (hidden) dialog was not there to cancel")
+    check(running.wait(timeout=120) == 1, "exit code is not 1")
+    check("setup end" in read_log(log), "Setup.exe was cut short")
+    check(kov_dirs(wine) == before, "extracted files were left behind")
+
+
+def run_again_request(work):
+    """Request 2: the stub registers itself in the Run key and asks for a restart. Wine's
+    restart does what Windows does at the next log-on: it starts the stub again from that
+    value, and that run removes the value and, asking for nothing, restarts nothing."""
+    with private_wine() as wine:
+        tree = installer_tree(work)
+        sea = work / "product.exe"
+        pack(tree, sea)
+        log = work / "log.txt"
+        witness_log = work / "witness.txt"
+        witness = wine.start(WIN_BIN / "session_witness.exe", win_path(witness_log))
+        check(wait_until(lambda: "ready" in read_log(witness_log), 30), "the witness never started")
+        rc = wine.run(sea, env=fixture_env(log, reboot=2), timeout=120)
+        check(rc in (1, 0), f"exit code {rc}")
+        check(wait_until(lambda: "query-end-session" in read_log(witness_log), 60),
+              "no restart was asked for")
+        # The run started by the restart.
+        check(wait_until(lambda: read_log(log).count("setup end") == 2, 90),
+              f"the stub was not started again after the restart: {read_log(log)}")
+        values = [l for l in read_log(log) if l.startswith("run-value=")]
+        check(values == ["run-value=none", "run-value=" + win_path(sea)],
+              f"the Run value seen by each run: {values}")
+        check(wait_until(lambda: wine.reg_query(RUN_KEY, RUN_VALUE) is None, 60),
+              "the second run did not remove the Run value")
+        check(wine.reg_query(PRODUCT_KEY, "Reboot") == ("REG_DWORD", "0x0"),
+              "the second run's hand-off did not reset the request")
+        check(wait_until(lambda: kov_dirs(wine) == [], 30), "extracted files were left behind")
+        check(read_log(witness_log).count("query-end-session") == 1, "restarted more than once")
+
+
+def real_installer(work):
+    """A real installer nobody here wrote: an NSIS Setup.exe that installs a file and asks
+    for a restart through "Reboot" = 1."""
+    if shutil.which("makensis") is None:
+        raise SystemExit(77)
+    script = work / "setup.nsi"
+    script.write_text(r'''
+Unicode true
+Name "KOV SEA NSIS sample"
+OutFile "Setup.exe"
+RequestExecutionLevel admin
+SilentInstall silent
+InstallDir "$PROGRAMFILES\KovseaNsisSample"
+Section
+  SetOutPath "$INSTDIR"
+  File "payload.txt"
+  WriteRegDWORD HKLM "Software\Orvane\KOV" "Reboot" 1
+SectionEnd
+''')
+    (work / "payload.txt").write_text("installed by a real NSIS installer\n")
+    proc = subprocess.run(["makensis", "-V1", str(script)], cwd=work, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT)
+    check(proc.returncode == 0, f"makensis failed: {proc.stdout.decode()}")
+    tree = work / "tree"
+    (tree / "Disk1").mkdir(parents=True)
+    shutil.move(str(work / "Setup.exe"), tree / "Disk1" / "Setup.exe")
+    sea = work / "nsis-product.exe"
+    pack(tree, sea)
+    with private_wine() as wine:
+        witness_log = work / "witness.txt"
+        witness = wine.start(WIN_BIN / "session_witness.exe", win_path(witness_log))
+        check(wait_until(lambda: "ready" in read_log(witness_log), 30), "the witness never started")
+        wine.run(sea, timeout=180)
+        check(wait_until(lambda: "query-end-session" in read_log(witness_log), 60),
+              "the stub did not ask for a restart")
+        installed = list((wine.prefix / "drive_c").glob("Program Files*/KovseaNsisSample/payload.txt"))
+        check(len(installed) == 1, "the NSIS installer did not install its file")
+        check(wait_until(lambda: kov_dirs(wine) == [], 30), "extracted files were left behind")
+
+
+SCENARIOS = {f.__name__: f for f in [complete_run, not_an_archive, uncreatable_entry,
+                                     command_line_ignored, two_copies, cancel_during_extraction,
+                                     cancel_after_extraction, run_again_request, real_installer]}
+
+
+def main():
+    if len(sys.argv) != 2 or sys.argv[1] not in SCENARIOS:
+        print(__doc__ + "Scenarios: " + ", ".join(SCENARIOS))
+        return 2
+    if not os.environ.get("DISPLAY"):
+        print("needs an X display (scripts/test starts one)")
+        return 77
+    with tempfile.TemporaryDirectory(prefix="kovsea-e2e-") as tmp:
+        try:
+            SCENARIOS[sys.argv[1]](pathlib.Path(tmp))
+        except Failure as failure:
+            print(f"FAIL {sys.argv[1]}: {failure}")
+            return 1
+    print(f"PASS {sys.argv[1]}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
