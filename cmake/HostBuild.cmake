@@ -16,3 +16,15 @@ function(kovsea_add_host_test name)
   target_link_libraries(${name} PRIVATE GTest::gtest_main kovsea_fake_platform kovsea_core)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS host)
 endfunction()
+
+# Fuzz targets need clang's libFuzzer; they build as a project of their own.
+find_program(KOVSEA_CLANGXX clang++)
+if(KOVSEA_CLANGXX)
+  include(ExternalProject)
+  ExternalProject_Add(kovsea_fuzzers
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}/tests/fuzz
+    BINARY_DIR ${CMAKE_BINARY_DIR}/fuzz
+    CMAKE_ARGS -DCMAKE_CXX_COMPILER=${KOVSEA_CLANGXX} -DCMAKE_BUILD_TYPE=RelWithDebInfo -G Ninja
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS TRUE)
+endif()

@@ -116,10 +116,11 @@ def private_wine():
             wine.stop()
 
 
-def pack(tree, out, *options):
+def pack(tree, out, *options, stub=None):
     if not KOVSEA.exists():
         raise SystemExit(SKIP)
-    proc = subprocess.run([str(KOVSEA), "pack", "--stub", str(WIN_BIN / "kovsea-stub.exe"), "-o",
+    stub = stub or (WIN_BIN / "kovsea-stub.exe")
+    proc = subprocess.run([str(KOVSEA), "pack", "--stub", str(stub), "-o",
                            str(out), str(tree), *map(str, options)],
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     check(proc.returncode == 0, f"kovsea pack failed: {proc.stderr.decode()}")

@@ -243,7 +243,23 @@ SectionEnd
         check(wait_until(lambda: kov_dirs(wine) == [], 30), "extracted files were left behind")
 
 
-SCENARIOS = {f.__name__: f for f in [complete_run, not_an_archive, uncreatable_entry,
+def worker_alone(work):
+    """The extraction worker on its own (no dialog, a stand-in progress record) in a file
+    built by kovsea: it extracts, hands off to Setup.exe, deletes the tree and returns 0."""
+    wine = Wine(SHARED_PREFIX)
+    before = kov_dirs(wine)
+    tree = installer_tree(work)
+    sea = work / "probe.exe"
+    pack(tree, sea, stub=WIN_BIN / "worker_probe.exe")
+    log = work / "log.txt"
+    rc = wine.run(sea, env=fixture_env(log))
+    check(rc == 0, f"ExtractArchive did not return 0 (exit code {rc})")
+    seen = {l for l in read_log(log) if l.startswith("file ")}
+    check(seen == expected_listing(tree), "Setup.exe did not see the archive's files")
+    check(kov_dirs(wine) == before, "the extraction root is still there")
+
+
+SCENARIOS = {f.__name__: f for f in [complete_run, worker_alone, not_an_archive, uncreatable_entry,
                                      command_line_ignored, two_copies, cancel_during_extraction,
                                      cancel_after_extraction, run_again_request, real_installer]}
 

@@ -1,0 +1,125 @@
+// The restart protocol against Wine's real registry: keys, value names, types and lengths,
+// read back with the registry API and with Wine's own reg.exe.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+#include "handoff/restart.h"
+
+namespace {
+
+struct StoredValue {
+  bool present = false;
+  DWORD type = 0;
+  DWORD length = 0;
+  std::string bytes;
+};
+
+StoredValue Read(const char* key_path, const char* name) {
+  StoredValue v;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return v;
+  char buffer[512];
+  v.length = sizeof buffer;
+  v.present = RegQueryValueExA(key, name, nullptr, &v.type, reinterpret_cast<BYTE*>(buffer),
+                               &v.length) == ERROR_SUCCESS;
+  if (v.present) v.bytes.assign(buffer, v.length);
+  RegCloseKey(key);
+  return v;
+}
+
+bool KeyExists(const char* key_path) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key_path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+void WriteRaw(const char* name, DWORD type, const void* data, DWORD length) {
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), length);
+  RegCloseKey(key);
+}
+
+// What Wine's reg.exe prints for a value.
+std::string RegExe(const char* key, const char* value) {
+  std::string command = std::string("reg query \"HKLM\\") + key + "\" /v \"" + value + "\" 2>nul";
+  FILE* pipe = _popen(command.c_str(), "r");
+  if (pipe == nullptr) return "";
+  std::string out;
+  char line[512];
+  while (fgets(line, sizeof line, pipe) != nullptr) out += line;
+  _pclose(pipe);
+  return out;
+}
+
+class RestartRegistry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeleteProductKey();
+    ClearRunOnReboot();
+  }
+  void TearDown() override {
+    DeleteProductKey();
+    ClearRunOnReboot();
+  }
+};
+
+TEST_F(RestartRegistry, RebootRequestIsAFourByteDwordInTheProductKey) {
+  ASSERT_EQ(SetRebootRequest(0), 1) << "creates Software\\Orvane\\KOV";
+  StoredValue v = Read(kProductKeyPath, "Reboot");
+  ASSERT_TRUE(v.present);
+  EXPECT_EQ(v.type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(v.length, 4u);
+  EXPECT_EQ(GetRebootRequest(), 0u);
+  ASSERT_EQ(SetRebootRequest(3), 1);
+  EXPECT_EQ(GetRebootRequest(), 3u);
+  EXPECT_NE(RegExe(kProductKeyPath, "Reboot").find("REG_DWORD    0x3"), std::string::npos)
+      << RegExe(kProductKeyPath, "Reboot");
+}
+
+TEST_F(RestartRegistry, ShortLongAndMissingAnswers) {
+  const unsigned char two_bytes[2] = {0x02, 0x00};
+  WriteRaw("Reboot", REG_BINARY, two_bytes, sizeof two_bytes);
+  EXPECT_EQ(GetRebootRequest(), 2u) << "a short value fills the low bytes";
+  const unsigned char eight_bytes[8] = {1, 0, 0, 0, 0, 0, 0, 0};
+  WriteRaw("Reboot", REG_QWORD, eight_bytes, sizeof eight_bytes);
+  EXPECT_EQ(GetRebootRequest(), 0u) << "a value longer than 4 bytes is no request";
+  DeleteProductKey();
+  EXPECT_EQ(GetRebootRequest(), 0u);
+}
+
+TEST_F(RestartRegistry, RunValueHoldsThePathWithItsTerminatorAndIsRemoved) {
+  const char path[] = "C:\\Users\\Public\\Downloads\\product setup.exe";
+  ASSERT_EQ(SetRunOnReboot(path), 1);
+  StoredValue v = Read(kRunKeyPath, kRunValueName);
+  ASSERT_TRUE(v.present);
+  EXPECT_EQ(v.type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(v.length, strlen(path) + 1) << "the stored length counts the terminating zero";
+  EXPECT_EQ(v.bytes, std::string(path, sizeof path));
+  const std::string shown = RegExe(kRunKeyPath, kRunValueName);
+  EXPECT_NE(shown.find(std::string("REG_SZ    ") + path), std::string::npos) << shown;
+  EXPECT_EQ(ClearRunOnReboot(), 1);
+  EXPECT_FALSE(Read(kRunKeyPath, kRunValueName).present);
+  EXPECT_EQ(ClearRunOnReboot(), 1) << "a missing value is no concern";
+}
+
+TEST_F(RestartRegistry, DeleteProductKeyRemovesTheKeyAndItsRequest) {
+  ASSERT_EQ(SetRebootRequest(1), 1);
+  ASSERT_TRUE(KeyExists(kProductKeyPath));
+  EXPECT_EQ(DeleteProductKey(), 1);
+  EXPECT_FALSE(KeyExists(kProductKeyPath));
+  EXPECT_TRUE(KeyExists(kProductParentKeyPath)) << "only the subkey goes";
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductParentKeyPath);
+  EXPECT_EQ(DeleteProductKey(), 0) << "no parent key to open";
+}
+
+}  // namespace
