@@ -28,3 +28,10 @@ if(KOVSEA_CLANGXX)
     INSTALL_COMMAND ""
     BUILD_ALWAYS TRUE)
 endif()
+if(KOVSEA_CLANGXX)
+  # A bounded run on every test pass; longer runs are made by hand.
+  add_test(NAME fuzz_decoder_bounded
+    COMMAND sh -c "rm -rf fuzz-corpus && mkdir fuzz-corpus && exec ${CMAKE_BINARY_DIR}/fuzz/decoder_fuzz fuzz-corpus ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus -max_total_time=60 -rss_limit_mb=4096 -print_final_stats=1"
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+  set_tests_properties(fuzz_decoder_bounded PROPERTIES LABELS "host;fuzz" TIMEOUT 300)
+endif()
