@@ -203,6 +203,20 @@ def run_again_request(work):
         check(read_log(witness_log).count("query-end-session") == 1, "restarted more than once")
 
 
+def restart_reaches_the_platform(work):
+    """RebootSystem on its own: the request reaches Wine, which ends the session, and a
+    window of another program is asked whether the session may end."""
+    with private_wine() as wine:
+        witness_log = work / "witness.txt"
+        wine.start(WIN_BIN / "session_witness.exe", win_path(witness_log))
+        check(wait_until(lambda: "ready" in read_log(witness_log), 30), "the witness never started")
+        wine.run(WIN_BIN / "restart_probe.exe", win_path(work / "probe.txt"))
+        check(wait_until(lambda: "end-session 1" in read_log(witness_log), 60),
+              f"the session did not end: {read_log(witness_log)}")
+        check(read_log(witness_log).index("query-end-session") < read_log(witness_log).index("end-session 1"),
+              "asked before ending")
+
+
 def real_installer(work):
     """A real installer nobody here wrote: an NSIS Setup.exe that installs a file and asks
     for a restart through "Reboot" = 1."""
@@ -261,7 +275,8 @@ def worker_alone(work):
 
 SCENARIOS = {f.__name__: f for f in [complete_run, worker_alone, not_an_archive, uncreatable_entry,
                                      command_line_ignored, two_copies, cancel_during_extraction,
-                                     cancel_after_extraction, run_again_request, real_installer]}
+                                     cancel_after_extraction, run_again_request, restart_reaches_the_platform,
+                                     real_installer]}
 
 
 def main():
