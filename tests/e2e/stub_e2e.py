@@ -14,7 +14,7 @@ import time
 
 from harness import (PROGRESS_CAPTION, SHARED_PREFIX, WIN_BIN, Failure, Wine, check, entry,
                      expected_listing, installer_tree, pack, private_wine, probe, read_log,
-                     visible_window, wait_until, click_control, win_path, window_state,
+                     visible_window, wait_until, click_control, press_key, win_path, window_state,
                      write_sea)
 
 PRODUCT_KEY = r"HKLM\Software\Orvane\KOV"
@@ -217,6 +217,26 @@ def restart_reaches_the_platform(work):
               "asked before ending")
 
 
+def kovsea_on_windows(work):
+    """kovsea.exe, the Windows build of the packer, writes the very bytes the Linux build
+    writes, and extracts them again."""
+    wine = Wine(SHARED_PREFIX)
+    tree = installer_tree(work)
+    linux = work / "linux.exe"
+    pack(tree, linux)
+    windows = work / "windows.exe"
+    rc = wine.run(WIN_BIN / "kovsea.exe", "pack", "--stub", win_path(WIN_BIN / "kovsea-stub.exe"),
+                  "-o", win_path(windows), win_path(tree))
+    check(rc == 0, f"kovsea.exe pack exited with {rc}")
+    check(windows.read_bytes() == linux.read_bytes(), "the two builds wrote different files")
+    rc = wine.run(WIN_BIN / "kovsea.exe", "extract", win_path(windows), "-o", win_path(work / "out"))
+    check(rc == 0, f"kovsea.exe extract exited with {rc}")
+    for p in (tree / "Disk1").rglob("*"):
+        if p.is_file():
+            twin = work / "out" / "Disk1" / p.relative_to(tree / "Disk1")
+            check(twin.is_file() and twin.read_bytes() == p.read_bytes(), f"{twin} differs")
+
+
 def real_installer(work):
     """A real installer nobody here wrote: an NSIS Setup.exe that installs a file and asks
     for a restart through "Reboot" = 1."""
@@ -276,7 +296,7 @@ def worker_alone(work):
 SCENARIOS = {f.__name__: f for f in [complete_run, worker_alone, not_an_archive, uncreatable_entry,
                                      command_line_ignored, two_copies, cancel_during_extraction,
                                      cancel_after_extraction, run_again_request, restart_reaches_the_platform,
-                                     real_installer]}
+                                     kovsea_on_windows, real_installer]}
 
 
 def main():
