@@ -41,6 +41,12 @@ struct ProgressDialogRecord {
 int32_t SetProgress(ProgressDialogRecord* record, int32_t position, int32_t immediate);
 platform::Window GetDialogWindow(const ProgressDialogRecord* record);
 
+// Stores what RunProgressDialog was given in a zero-filled record.
+void FillProgressDialogRecord(ProgressDialogRecord* record, platform::Window owner,
+                              ProgressWorker worker, void* user_data, int32_t initial_position,
+                              const char* caption, const char* first_text,
+                              const char* second_text, int32_t animation);
+
 // Runs `worker` on a thread of its own under the modal progress dialog and returns its
 // result, or kSeaErrorOutOfMemory when the record cannot be allocated (the worker is then
 // never called). Returns only after a started worker has finished.

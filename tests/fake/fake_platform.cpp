@@ -422,15 +422,9 @@ int32_t RunProgressDialog(platform::Window owner, ProgressWorker worker, void* u
   auto* record = static_cast<ProgressDialogRecord*>(
       platform::AllocateZeroed(sizeof(ProgressDialogRecord)));
   if (record == nullptr) return -11999;
-  record->owner_window = owner;
+  FillProgressDialogRecord(record, owner, worker, user_data, initial_position, caption,
+                           first_text, second_text, animation);
   record->dialog_window = reinterpret_cast<platform::Window>(0xD1A1);
-  record->worker = worker;
-  record->user_data = user_data;
-  record->initial_position = initial_position;
-  record->caption = caption;
-  record->first_text = first_text;
-  record->second_text = second_text;
-  record->animation = animation;
   fake::world().events.push_back("dialog");
   fake::world().current_record = record;
   int32_t result = worker(record, user_data);

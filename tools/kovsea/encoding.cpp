@@ -5,10 +5,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <errno.h>
-#include <iconv.h>
 #endif
+
+#include "platform/host/host_platform.h"
 
 namespace {
 
@@ -16,19 +15,7 @@ namespace {
 unsigned CodepageNumber(const std::string& name) { return static_cast<unsigned>(atoi(name.c_str() + 2)); }
 #else
 bool Iconv(const std::string& from, const std::string& to, const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to.c_str(), from.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  out->assign(in.size() * 4 + 8, '\0');
-  char* src = const_cast<char*>(in.data());
-  size_t src_left = in.size();
-  char* dst = &(*out)[0];
-  size_t dst_left = out->size();
-  const size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
-  const bool flushed = iconv(cd, nullptr, nullptr, &dst, &dst_left) != static_cast<size_t>(-1);
-  iconv_close(cd);
-  if (r == static_cast<size_t>(-1) || !flushed) return false;
-  out->resize(out->size() - dst_left);
-  return true;
+  return platform::ConvertEncoding(from.c_str(), to.c_str(), in, out);
 }
 #endif
 

@@ -213,16 +213,19 @@ std::string JsonString(const std::string& s) {
 
 const char* kSlotKeys[kSideFileCount] = {"admin", "client", "net", "setup"};
 
+// Opens `path` and refuses it, with a message per problem, unless its trailer is usable.
+bool OpenUsableSea(const fs::path& path, Sea* sea) {
+  if (!OpenSea(path, sea)) return false;
+  const std::vector<std::string> problems = TrailerProblems(*sea);
+  for (const auto& p : problems) PrintError(path.string() + ": " + p);
+  return problems.empty();
+}
+
 }  // namespace
 
 int ListCommand(const fs::path& path, bool json, const std::string& codepage) {
   Sea sea;
-  if (!OpenSea(path, &sea)) return 1;
-  const std::vector<std::string> trailer_problems = TrailerProblems(sea);
-  if (!trailer_problems.empty()) {
-    for (const auto& p : trailer_problems) PrintError(path.string() + ": " + p);
-    return 1;
-  }
+  if (!OpenUsableSea(path, &sea)) return 1;
   const Reading reading = CatalogueStream(&sea);
   const ArchiveTrailer& t = sea.trailer;
   if (json) {
@@ -298,12 +301,7 @@ int VerifyCommand(const fs::path& path, const std::string& codepage) {
 int ExtractCommand(const fs::path& path, const fs::path& out_dir, bool force,
                    const std::string& codepage) {
   Sea sea;
-  if (!OpenSea(path, &sea)) return 1;
-  const std::vector<std::string> trailer_problems = TrailerProblems(sea);
-  if (!trailer_problems.empty()) {
-    for (const auto& p : trailer_problems) PrintError(path.string() + ": " + p);
-    return 1;
-  }
+  if (!OpenUsableSea(path, &sea)) return 1;
   std::error_code error;
   bool created_dir = false;
   if (fs::exists(out_dir, error)) {

@@ -39,14 +39,8 @@ std::string g_verbatim_prefix;
 std::string g_program_name = "kovsea";
 RandomGenerator g_random = {1};
 
-#ifdef _WIN32
-// On Windows paths stay in the system's ANSI code page and go to the ANSI calls unchanged.
-bool Convert(const char*, const char*, const std::string& in, std::string* out) {
-  *out = in;
-  return true;
-}
-#else
-bool Convert(const char* from, const char* to, const std::string& in, std::string* out) {
+#ifndef _WIN32
+bool IconvConvert(const char* from, const char* to, const std::string& in, std::string* out) {
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
   out->assign(in.size() * 4 + 4, '\0');
@@ -61,6 +55,10 @@ bool Convert(const char* from, const char* to, const std::string& in, std::strin
   return true;
 }
 #endif
+
+bool Convert(const char* from, const char* to, const std::string& in, std::string* out) {
+  return ConvertEncoding(from, to, in, out);
+}
 
 // Turns a stub path (ANSI, backslashes) into a host path (UTF-8, slashes). A name that the
 // code page cannot map yields an empty path, which every file call refuses.
@@ -136,6 +134,18 @@ std::vector<CatalogueEntry> CloseCatalogue() {
   out.swap(g_catalogue.entries);
   g_catalogue = Catalogue();
   return out;
+}
+
+bool ConvertEncoding(const char* from, const char* to, const std::string& in, std::string* out) {
+#ifdef _WIN32
+  // On Windows paths stay in the system's ANSI code page and go to the ANSI calls unchanged.
+  (void)from;
+  (void)to;
+  *out = in;
+  return true;
+#else
+  return IconvConvert(from, to, in, out);
+#endif
 }
 
 bool ConfigureHostNames(const char* codepage, const char* verbatim_prefix) {
@@ -349,13 +359,7 @@ int32_t RunProgressDialog(platform::Window owner, ProgressWorker worker, void* u
                           int32_t initial_position, const char* caption, const char* first_text,
                           const char* second_text, int32_t animation) {
   ProgressDialogRecord record{};
-  record.owner_window = owner;
-  record.worker = worker;
-  record.user_data = user_data;
-  record.initial_position = initial_position;
-  record.caption = caption;
-  record.first_text = first_text;
-  record.second_text = second_text;
-  record.animation = animation;
+  FillProgressDialogRecord(&record, owner, worker, user_data, initial_position, caption,
+                           first_text, second_text, animation);
   return worker(&record, user_data);
 }

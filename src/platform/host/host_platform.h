@@ -13,6 +13,9 @@ namespace platform {
 // the host's encoding (the output directory); only what follows it is converted.
 // Returns false when iconv does not know the code page.
 bool ConfigureHostNames(const char* codepage, const char* verbatim_prefix);
+// Converts `in` between two iconv encodings, refusing anything that does not map exactly
+// (the identity on Windows, where paths stay in the ANSI code page).
+bool ConvertEncoding(const char* from, const char* to, const std::string& in, std::string* out);
 // Converts a byte string from the configured code page to UTF-8 (for display).
 bool AnsiToHost(const char* ansi, char* out, unsigned long capacity);
 // The prefix for messages printed instead of error boxes, e.g. "kovsea".

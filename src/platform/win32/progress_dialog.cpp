@@ -135,14 +135,8 @@ int32_t RunProgressDialog(platform::Window owner, ProgressWorker worker, void* u
   auto* record = static_cast<ProgressDialogRecord*>(
       HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(ProgressDialogRecord)));
   if (record == nullptr) return kSeaErrorOutOfMemory;
-  record->worker = worker;
-  record->user_data = user_data;
-  record->initial_position = initial_position;
-  record->caption = caption;
-  record->first_text = first_text;
-  record->second_text = second_text;
-  record->animation = animation;
-  record->owner_window = owner;
+  FillProgressDialogRecord(record, owner, worker, user_data, initial_position, caption,
+                           first_text, second_text, animation);
   record->done_semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
   if (record->done_semaphore == nullptr) {
     HeapFree(GetProcessHeap(), 0, record);
