@@ -111,6 +111,7 @@ def uncreatable_entry(work):
 
 def command_line_ignored(work):
     wine = Wine(SHARED_PREFIX)
+    before = kov_dirs(wine)
     tree = installer_tree(work)
     sea = work / "product.exe"
     pack(tree, sea)
@@ -119,6 +120,7 @@ def command_line_ignored(work):
     check(rc == 1, f"exit code {rc}")
     seen = {l for l in read_log(log) if l.startswith("file ")}
     check(seen == expected_listing(tree), "Setup.exe did not see the archive's files")
+    check(kov_dirs(wine) == before, "the extraction root is still there")
 
 
 def two_copies(work):
