@@ -192,4 +192,22 @@ TEST_F(ProgressDialog, GivenCaptionReplacesTheTemplatesAndMissingControlsAreIgno
   EXPECT_TRUE(g_seen.ok) << g_seen.failures;
 }
 
+bool g_worker_called = false;
+
+int32_t MustNotRun(ProgressDialogRecord*, void*) {
+  g_worker_called = true;
+  return 0;
+}
+
+TEST_F(ProgressDialog, DialogThatCannotBeCreatedNeverRunsTheWorker) {
+  // A module without the template: the dialog cannot be made, so no worker may start.
+  g_worker_called = false;
+  platform::SetInstanceHandle(GetModuleHandleA("kernel32.dll"));
+  const int32_t result =
+      RunProgressDialog(nullptr, MustNotRun, nullptr, 0, nullptr, nullptr, nullptr, 0);
+  platform::SetInstanceHandle(GetModuleHandleA(nullptr));
+  EXPECT_EQ(result, kSeaErrorAborted);
+  EXPECT_FALSE(g_worker_called);
+}
+
 }  // namespace
