@@ -137,9 +137,8 @@ def two_copies(work):
     check(kov_dirs(wine) == before, "an extraction root was left behind")
 
 
-def cancel_during_extraction(work):
-    wine = Wine(SHARED_PREFIX)
-    before = kov_dirs(wine)
+def big_sea(work):
+    """A self-extractor whose extraction takes long enough to cancel it by hand."""
     tree = installer_tree(work)
     with open(tree / "Disk1" / "huge.cab", "wb") as f:
         block = os.urandom(1 << 20)
@@ -148,15 +147,28 @@ def cancel_during_extraction(work):
     sea = work / "big.exe"
     pack(tree, sea)
     (tree / "Disk1" / "huge.cab").unlink()
-    log = work / "log.txt"
-    running = wine.start(sea, env=fixture_env(log))
-    check(wait_until(lambda: visible_window(PROGRESS_CAPTION), 60), "the dialog never appeared")
-    click_control(wine, work, PROGRESS_CAPTION, 2)
-    state = window_state(wine, work, PROGRESS_CAPTION)
-    check(state is None or state["visible"] == 0, f"Cancel did not hide the dialog: {state}")
-    check(running.wait(timeout=120) == 1, "exit code is not 1")
-    check(not log.exists(), "Setup.exe ran after Cancel: " + " ".join(read_log(log)[:1]))
-    check(kov_dirs(wine) == before, "extracted files were left behind")
+    return sea
+
+
+def cancel_during_extraction(work):
+    """Cancel clicked with the pointer, then Escape and Enter on the focused dialog (Cancel is
+    its default button): each hides the dialog at once and stops the run before Setup.exe."""
+    wine = Wine(SHARED_PREFIX)
+    before = kov_dirs(wine)
+    sea = big_sea(work)
+    for how in ("click", "Escape", "Return"):
+        log = work / f"log-{how}.txt"
+        running = wine.start(sea, env=fixture_env(log))
+        check(wait_until(lambda: visible_window(PROGRESS_CAPTION), 60), "the dialog never appeared")
+        if how == "click":
+            click_control(wine, work, PROGRESS_CAPTION, 2)
+        else:
+            press_key(PROGRESS_CAPTION, how)
+        state = window_state(wine, work, PROGRESS_CAPTION)
+        check(state is None or state["visible"] == 0, f"{how} did not hide the dialog: {state}")
+        check(running.wait(timeout=120) == 1, "exit code is not 1")
+        check(not log.exists(), f"Setup.exe ran after {how}: " + " ".join(read_log(log)[:1]))
+        check(kov_dirs(wine) == before, f"extracted files were left behind after {how}")
 
 
 def cancel_after_extraction(work):
