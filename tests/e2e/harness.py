@@ -60,10 +60,10 @@ class Wine:
                   f"{program} exited with {proc.returncode}, expected {check_rc}")
         return proc.returncode
 
-    def start(self, program, *args, env=None):
+    def start(self, program, *args, env=None, cwd=None):
         merged = dict(self.env, **(env or {}))
         return subprocess.Popen([str(WINE_RUN), str(program), *map(str, args)], env=merged,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, cwd=cwd)
 
     def temp_dir(self) -> pathlib.Path:
         users = self.prefix / "drive_c" / "users"

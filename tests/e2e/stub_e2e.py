@@ -58,7 +58,16 @@ def complete_run(work):
     before = kov_dirs(wine)
     log = work / "log.txt"
     started = time.monotonic()
-    rc = wine.run(sea, env=fixture_env(log, engine="1500,1200"), cwd=tree)
+    running = wine.start(sea, env=fixture_env(log, engine="1500,1200"), cwd=tree)
+    # While the installer runs: the hidden owner window exists, centred and never shown.
+    check(wait_until(lambda: log.exists(), 60), "Setup.exe never started")
+    rc, text = probe(wine, work, "window", "KOVsda_Hidden_Window")
+    check(rc == 0, "no hidden owner window")
+    left, top, right, bottom, screen_w, screen_h, visible = map(int, text.split())
+    check(visible == 0, "the owner window is visible")
+    check((left, top) == (int((screen_w - (right - left)) / 2), int((screen_h - (bottom - top)) / 2)),
+          f"the owner window is not centred: {text}")
+    rc = running.wait(timeout=120)
     elapsed = time.monotonic() - started
     check(rc == 1, f"exit code {rc}, expected 1")
     lines = read_log(log)
