@@ -44,6 +44,16 @@ def root_of(setup):
     return path.rsplit("\\Disk1\\", 1)[0]
 
 
+def packed_product(work):
+    """The shared prefix, its extraction roots before the run, and a packed installer tree."""
+    wine = Wine(SHARED_PREFIX)
+    before = kov_dirs(wine)
+    tree = installer_tree(work)
+    sea = work / "product.exe"
+    pack(tree, sea)
+    return wine, before, tree, sea
+
+
 def complete_run(work):
     wine = Wine(SHARED_PREFIX)
     wine.reg_set_dword(PRODUCT_KEY, "Reboot", 0)
@@ -119,11 +129,7 @@ def uncreatable_entry(work):
 
 
 def command_line_ignored(work):
-    wine = Wine(SHARED_PREFIX)
-    before = kov_dirs(wine)
-    tree = installer_tree(work)
-    sea = work / "product.exe"
-    pack(tree, sea)
+    wine, before, tree, sea = packed_product(work)
     log = work / "log.txt"
     rc = wine.run(sea, "/s", "/v/qn", "--extract-only", "C:\\elsewhere", env=fixture_env(log))
     check(rc == 1, f"exit code {rc}")
@@ -133,11 +139,7 @@ def command_line_ignored(work):
 
 
 def two_copies(work):
-    wine = Wine(SHARED_PREFIX)
-    before = kov_dirs(wine)
-    tree = installer_tree(work)
-    sea = work / "product.exe"
-    pack(tree, sea)
+    wine, before, tree, sea = packed_product(work)
     logs = [work / "a.txt", work / "b.txt"]
     runs = [wine.start(sea, env=fixture_env(log, sleep=1500)) for log in logs]
     check([r.wait(timeout=120) for r in runs] == [1, 1], "a copy did not end with 1")
@@ -181,11 +183,7 @@ def cancel_during_extraction(work):
 
 
 def cancel_after_extraction(work):
-    wine = Wine(SHARED_PREFIX)
-    before = kov_dirs(wine)
-    tree = installer_tree(work)
-    sea = work / "product.exe"
-    pack(tree, sea)
+    wine, before, tree, sea = packed_product(work)
     log = work / "log.txt"
     running = wine.start(sea, env=fixture_env(log, sleep=3000))
     check(wait_until(lambda: log.exists(), 60), "Setup.exe never started")

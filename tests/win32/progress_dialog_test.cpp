@@ -53,6 +53,15 @@ struct Observations {
 
 Observations g_seen;
 
+// Runs `worker` under the dialog with fresh observations; returns the runner's result.
+int32_t RunObserved(ProgressWorker worker, int32_t initial_position = 0,
+                    const char* caption = nullptr, const char* first_text = nullptr,
+                    const char* second_text = nullptr) {
+  g_seen = Observations();
+  return RunProgressDialog(nullptr, worker, nullptr, initial_position, caption, first_text,
+                           second_text, 0);
+}
+
 int32_t UpdatesReachTheBar(ProgressDialogRecord* record, void*) {
   g_seen.Expect(BarPosition(record) == 0, "initial position 0");
   SetProgress(record, 10, 0);
@@ -70,8 +79,7 @@ int32_t UpdatesReachTheBar(ProgressDialogRecord* record, void*) {
 }
 
 TEST_F(ProgressDialog, UpdatesReachTheBarAndTheWorkersResultIsReturned) {
-  g_seen = Observations();
-  EXPECT_EQ(RunProgressDialog(nullptr, UpdatesReachTheBar, nullptr, 0, nullptr, nullptr, nullptr, 0), 1234);
+  EXPECT_EQ(RunObserved(UpdatesReachTheBar), 1234);
   EXPECT_TRUE(g_seen.ok) << g_seen.failures;
 }
 
@@ -84,8 +92,7 @@ int32_t InitialPositionStays(ProgressDialogRecord* record, void*) {
 }
 
 TEST_F(ProgressDialog, NonZeroInitialPositionIsKeptUntilADifferentRequest) {
-  g_seen = Observations();
-  EXPECT_EQ(RunProgressDialog(nullptr, InitialPositionStays, nullptr, 40, nullptr, nullptr, nullptr, 0), 0);
+  EXPECT_EQ(RunObserved(InitialPositionStays, 40), 0);
   EXPECT_TRUE(g_seen.ok) << g_seen.failures;
 }
 
@@ -102,8 +109,7 @@ int32_t CancelledByCommand(ProgressDialogRecord* record, void*) {
 }
 
 TEST_F(ProgressDialog, CancelHidesSetsCancelledAndTheWorkerEndsItself) {
-  g_seen = Observations();
-  EXPECT_EQ(RunProgressDialog(nullptr, CancelledByCommand, nullptr, 0, nullptr, nullptr, nullptr, 0), 77);
+  EXPECT_EQ(RunObserved(CancelledByCommand), 77);
   EXPECT_TRUE(g_seen.ok) << g_seen.failures;
 }
 
@@ -119,8 +125,7 @@ int32_t ClosedWhileRunning(ProgressDialogRecord* record, void*) {
 }
 
 TEST_F(ProgressDialog, CloseEndsTheDialogButTheRunnerWaitsForTheWorker) {
-  g_seen = Observations();
-  EXPECT_EQ(RunProgressDialog(nullptr, ClosedWhileRunning, nullptr, 0, nullptr, nullptr, nullptr, 0), -5);
+  EXPECT_EQ(RunObserved(ClosedWhileRunning), -5);
   EXPECT_TRUE(g_seen.ok) << g_seen.failures;
 }
 
@@ -163,10 +168,8 @@ int32_t LooksAtTheOpenDialog(ProgressDialogRecord* record, void*) {
 }
 
 TEST_F(ProgressDialog, OpensCentredInTheForegroundWithTheFocusOnCancel) {
-  g_seen = Observations();
   g_ui_thread = GetCurrentThreadId();
-  EXPECT_EQ(RunProgressDialog(nullptr, LooksAtTheOpenDialog, nullptr, 0, nullptr, nullptr, nullptr, 0),
-            kSeaErrorAborted);
+  EXPECT_EQ(RunObserved(LooksAtTheOpenDialog), kSeaErrorAborted);
   EXPECT_TRUE(g_seen.ok) << g_seen.failures;
   printf("runner returned %lu ms after the worker\n", GetTickCount() - g_worker_returned_at);
   ASSERT_NE(g_worker_thread, nullptr);
@@ -185,10 +188,7 @@ int32_t CaptionApplied(ProgressDialogRecord* record, void*) {
 }
 
 TEST_F(ProgressDialog, GivenCaptionReplacesTheTemplatesAndMissingControlsAreIgnored) {
-  g_seen = Observations();
-  EXPECT_EQ(RunProgressDialog(nullptr, CaptionApplied, nullptr, 0, "Custom caption", "first",
-                              "second", 0),
-            3);
+  EXPECT_EQ(RunObserved(CaptionApplied, 0, "Custom caption", "first", "second"), 3);
   EXPECT_TRUE(g_seen.ok) << g_seen.failures;
 }
 
