@@ -2,11 +2,6 @@
 
 namespace {
 
-uint32_t Load32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 void Store32(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);
@@ -70,6 +65,11 @@ NameProblem CheckComponent(const char* component, size_t length) {
 
 }  // namespace
 
+uint32_t LoadLe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
 const SideFileSlot& SideFileAt(const ArchiveTrailer& trailer, int index) {
   switch (index) {
     case 0: return trailer.admin;
@@ -104,12 +104,12 @@ void EncodeTrailer(const ArchiveTrailer& trailer, uint8_t out[kTrailerSize]) {
 
 void DecodeTrailer(const uint8_t in[kTrailerSize], ArchiveTrailer* trailer) {
   for (size_t i = 0; i < sizeof kTrailerMagic; ++i) trailer->magic[i] = static_cast<char>(in[i]);
-  trailer->archive_offset = Load32(in + 8);
-  trailer->archive_size = Load32(in + 12);
-  trailer->entry_count = Load32(in + 16);
+  trailer->archive_offset = LoadLe32(in + 8);
+  trailer->archive_size = LoadLe32(in + 12);
+  trailer->entry_count = LoadLe32(in + 16);
   for (int i = 0; i < kSideFileCount; ++i) {
-    SideFileAt(*trailer, i).offset = Load32(in + 20 + 8 * i);
-    SideFileAt(*trailer, i).size = Load32(in + 24 + 8 * i);
+    SideFileAt(*trailer, i).offset = LoadLe32(in + 20 + 8 * i);
+    SideFileAt(*trailer, i).size = LoadLe32(in + 24 + 8 * i);
   }
 }
 
@@ -120,11 +120,10 @@ bool HasTrailerMagic(const ArchiveTrailer& trailer) {
   return true;
 }
 
-TrailerProblem CheckTrailer(const ArchiveTrailer& trailer, uint64_t file_length, int* bad_slot) {
+TrailerProblem CheckTrailer(const ArchiveTrailer& trailer, uint64_t trailer_offset, int* bad_slot) {
   if (!HasTrailerMagic(trailer)) return TrailerProblem::kBadMagic;
   if (trailer.archive_size == 0) return TrailerProblem::kEmptyArchive;
-  if (file_length < kTrailerSize) return TrailerProblem::kArchiveOutsideFile;
-  const uint64_t limit = file_length - kTrailerSize;
+  const uint64_t limit = trailer_offset;
   if (uint64_t{trailer.archive_offset} + trailer.archive_size > limit) {
     return TrailerProblem::kArchiveOutsideFile;
   }

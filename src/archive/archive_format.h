@@ -8,7 +8,8 @@
 //   +----------------+----------------------------+-- - - --+-------------------+
 //                    ^ archive_offset, archive_size bytes long
 //
-// The trailer is found by its position (the last 52 bytes), never by scanning. All integers
+// The trailer is found by its position (the last 52 bytes, or the 52 in front of a code
+// signature's certificate table: see trailer_locator.h), never by scanning. All integers
 // are unsigned 32-bit little-endian; offsets are absolute from the start of the file.
 //
 // Entry:  size (4)  name (1..264 bytes, ANSI, backslash-separated, zero-terminated)  data
@@ -55,6 +56,9 @@ SideFileSlot& SideFileAt(ArchiveTrailer& trailer, int index);
 // The file name each slot is written under in the disk directory.
 const char* SideFileName(int index);
 
+// Reads an unsigned 32-bit little-endian value.
+uint32_t LoadLe32(const uint8_t* p);
+
 void EncodeTrailer(const ArchiveTrailer& trailer, uint8_t out[kTrailerSize]);
 void DecodeTrailer(const uint8_t in[kTrailerSize], ArchiveTrailer* trailer);
 bool HasTrailerMagic(const ArchiveTrailer& trailer);
@@ -67,10 +71,10 @@ enum class TrailerProblem {
   kArchiveOutsideFile,  // the entry stream does not lie before the trailer
   kSlotOutsideFile,     // a present side file does not lie before the trailer
 };
-// Checks magic, a non-empty stream and that the stream and every present slot lie inside
-// the file in front of the trailer (64-bit arithmetic, no wrap). `bad_slot` receives the
-// failing slot's index for kSlotOutsideFile.
-TrailerProblem CheckTrailer(const ArchiveTrailer& trailer, uint64_t file_length,
+// Checks magic, a non-empty stream and that the stream and every present slot end at or
+// before `trailer_offset`, the trailer's first byte in the file (64-bit arithmetic, no wrap).
+// `bad_slot` receives the failing slot's index for kSlotOutsideFile.
+TrailerProblem CheckTrailer(const ArchiveTrailer& trailer, uint64_t trailer_offset,
                             int* bad_slot = nullptr);
 const char* DescribeTrailerProblem(TrailerProblem problem);
 

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "archive/trailer_locator.h"
 #include "common/error_box.h"
 #include "common/resource_ids.h"
 #include "common/sea_result.h"
@@ -21,13 +22,11 @@ platform::File* OpenOwnArchive(ArchiveTrailer* trailer) {
   if (length == 0 || length >= sizeof own_path) return nullptr;
   platform::File* file = platform::OpenForReading(own_path);
   if (file == nullptr) return nullptr;
-  uint64_t file_length = 0;
+  TrailerLocation location;
   uint8_t raw[kTrailerSize];
-  const bool read = platform::FileLength(file, &file_length) && file_length >= kTrailerSize &&
-                    platform::SeekTo(file, file_length - kTrailerSize) &&
-                    platform::ReadBytes(file, raw, sizeof raw) == sizeof raw;
+  const bool read = LocateTrailer(file, &location, raw);
   if (read) DecodeTrailer(raw, trailer);
-  if (!read || CheckTrailer(*trailer, file_length) != TrailerProblem::kNone ||
+  if (!read || CheckTrailer(*trailer, location.trailer_offset) != TrailerProblem::kNone ||
       !platform::SeekTo(file, trailer->archive_offset)) {
     platform::CloseFile(file);
     return nullptr;

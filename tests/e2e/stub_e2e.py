@@ -12,7 +12,7 @@ import sys
 import tempfile
 import time
 
-from harness import (PROGRESS_CAPTION, SHARED_PREFIX, WIN_BIN, Failure, Wine, check, entry,
+from harness import (KOVSEA, PROGRESS_CAPTION, SHARED_PREFIX, WIN_BIN, Failure, Wine, check, entry,
                      expected_listing, installer_tree, pack, private_wine, probe, read_log,
                      visible_window, wait_until, click_control, press_key, win_path, window_state,
                      write_sea)
@@ -298,6 +298,65 @@ SectionEnd
         check(wait_until(lambda: kov_dirs(wine) == [], 30), "extracted files were left behind")
 
 
+def sign(work, unsigned, signed):
+    """Signs with a throwaway code-signing certificate made for this run."""
+    key, cert = work / "key.pem", work / "cert.pem"
+    if not cert.exists():
+        run_tool(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                  "-out", cert, "-days", "2", "-subj", "/CN=KOV SEA test signer",
+                  "-addext", "extendedKeyUsage=codeSigning"])
+    run_tool(["osslsigncode", "sign", "-certs", cert, "-key", key, "-n", "KOV SEA test",
+              "-in", unsigned, "-out", signed])
+    run_tool(["osslsigncode", "verify", "-in", signed, "-CAfile", cert])
+
+
+def run_tool(args):
+    proc = subprocess.run([str(a) for a in args], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    check(proc.returncode == 0, f"{args[0]} {args[1]} failed: {proc.stdout.decode(errors='replace')}")
+    return proc.stdout.decode(errors="replace")
+
+
+def signed_installer(work):
+    """A self-extractor signed after packing (with osslsigncode and a throwaway certificate)
+    verifies, lists and extracts with kovsea, and runs under Wine like an unsigned one; one
+    written with an odd length gets the signer's padding and runs too. Bytes appended after
+    the signature make verify fail."""
+    if shutil.which("osslsigncode") is None or shutil.which("openssl") is None:
+        raise SystemExit(77)
+    wine, before, tree, sea = packed_product(work)
+    signed = work / "signed.exe"
+    sign(work, sea, signed)
+    out = run_tool([KOVSEA, "verify", signed])
+    check(f"signed: certificate table at offset {sea.stat().st_size}," in out, out)
+    run_tool([KOVSEA, "extract", signed, "-o", work / "out"])
+    for p in tree.rglob("*"):
+        twin = work / "out" / p.relative_to(tree)
+        check(twin.exists() and (p.is_dir() or twin.read_bytes() == p.read_bytes()), f"{twin} differs")
+
+    odd = work / "odd.exe"
+    write_sea(odd, entry("Disk1") + entry("Disk1\\Setup.exe", (WIN_BIN / "installer_stand_in.exe").read_bytes())
+              + entry("Disk1\\odd.txt", b"xyz"), entries=3)
+    check(odd.stat().st_size % 8 != 0, "the hand-written file happens to be aligned")
+    odd_signed = work / "odd-signed.exe"
+    sign(work, odd, odd_signed)
+    check("after" in run_tool([KOVSEA, "verify", odd_signed]), "the signer added no padding")
+
+    for program, files in ((signed, expected_listing(tree)), (odd_signed, None)):
+        log = work / f"log-{program.stem}.txt"
+        rc = wine.run(program, env=fixture_env(log))
+        check(rc == 1, f"{program.name}: exit code {rc}")
+        seen = {l for l in read_log(log) if l.startswith("file ")}
+        check(seen == files if files else any("odd.txt" in l for l in seen),
+              f"{program.name}: Setup.exe saw {sorted(seen)}")
+        check(kov_dirs(wine) == before, f"{program.name}: the extraction root is still there")
+
+    appended = work / "appended.exe"
+    appended.write_bytes(signed.read_bytes() + b"unsigned tail")
+    proc = subprocess.run([str(KOVSEA), "verify", str(appended)], stdout=subprocess.PIPE)
+    check(proc.returncode == 1 and b"bytes follow the certificate table" in proc.stdout,
+          f"verify accepted data after the signature: {proc.stdout.decode()}")
+
+
 def worker_alone(work):
     """The extraction worker on its own (no dialog, a stand-in progress record) in a file
     built by kovsea: it extracts, hands off to Setup.exe, deletes the tree and returns 0."""
@@ -317,7 +376,7 @@ def worker_alone(work):
 SCENARIOS = {f.__name__: f for f in [complete_run, worker_alone, not_an_archive, uncreatable_entry,
                                      command_line_ignored, two_copies, cancel_during_extraction,
                                      cancel_after_extraction, run_again_request, restart_reaches_the_platform,
-                                     kovsea_on_windows, real_installer]}
+                                     kovsea_on_windows, real_installer, signed_installer]}
 
 
 def main():

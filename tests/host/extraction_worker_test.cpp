@@ -82,6 +82,28 @@ TEST_F(ExtractionWorker, SideFileSlotsAreCopiedFromTheOwnFile) {
   EXPECT_EQ(ini, "INI");
 }
 
+// A signed file: the image's header names a certificate table that ends the file, the
+// trailer stands in front of it after 4 bytes of the signer's padding.
+TEST_F(ExtractionWorker, SignedFileExtractsWithItsSideFiles) {
+  const std::string stream = StandardStream();
+  size_t gap = 0;  // zero bytes before the side file, so that the table lands 8-aligned
+  while ((1024 + stream.size() + gap + 3 + kTrailerSize + 4) % 8 != 0) ++gap;
+  test::Slot slots[4] = {{}, {}, {}, {static_cast<uint32_t>(1024 + stream.size() + gap), 3}};
+  const std::string body = stream + std::string(gap, '\0') + "INI" +
+                           test::Trailer(1024, static_cast<uint32_t>(stream.size()), 3, slots);
+  const uint32_t table_at = static_cast<uint32_t>(1024 + body.size() + 4);
+  fake::PutFile(fake::world().own_path, test::PeImage(1024, table_at, 16) + body +
+                                            std::string(4, '\0') + std::string(16, 'C'));
+  std::string ini;
+  fake::world().on_program_run = [&](const std::string&) {
+    ini = fake::FileBytes("C:\\Temp\\KOV11426\\Disk1\\setup.ini");
+  };
+  EXPECT_EQ(Run(), kSeaSuccess);
+  EXPECT_TRUE(fake::world().boxes.empty());
+  EXPECT_EQ(ini, "INI");
+  ExpectNothingLeft();
+}
+
 TEST_F(ExtractionWorker, InvalidFilesAreRefusedBeforeAnythingIsCreated) {
   const std::string stream = StandardStream();
   struct Case {
@@ -94,6 +116,10 @@ TEST_F(ExtractionWorker, InvalidFilesAreRefusedBeforeAnythingIsCreated) {
       {"stream past the trailer", std::string(100, 'M') + test::Trailer(90, 20, 1, {{}, {}, {}, {}})},
       {"offset wraps", std::string(100, 'M') + test::Trailer(0xFFFFFFF0u, 0x20, 1, {{}, {}, {}, {}})},
       {"slot past the trailer", std::string(100, 'M') + test::Trailer(0, 10, 1, {{}, {95, 10}, {}, {}})},
+      // Signed: the stream may not reach into the certificate table behind the trailer.
+      {"stream into the certificate table",
+       test::PeImage(1024, 1024 + 4 + kTrailerSize, 8) + "abcd" +
+           test::Trailer(1024, 4 + kTrailerSize + 1, 1, {{}, {}, {}, {}}) + std::string(8, 'C')},
   };
   for (const Case& c : cases) {
     SetUp();

@@ -296,6 +296,76 @@ TEST_F(Kovsea, VerifyPinpointsEachKindOfDamage) {
   }
 }
 
+// Signs a packed file the way a signer lays it out: header entry pointing at a table
+// appended at the (8-aligned) end. Returns the signed bytes.
+std::string SignByHand(std::string packed, size_t table_size = 24) {
+  const uint32_t table_at = static_cast<uint32_t>(packed.size());
+  const std::string header = test::PeImage(0x200, table_at, static_cast<uint32_t>(table_size));
+  packed.replace(0, header.size(), header);
+  return packed + std::string(table_size, 'C');
+}
+
+TEST_F(Kovsea, SignedFilesAreListedVerifiedAndExtracted) {
+  WriteAll(stub, test::PeImage(0x200, 0, 0));
+  fs::path tree = MakeTree();
+  ASSERT_EQ(Run("pack --stub " + Q(stub) + " -o " + Q(dir / "out.exe") + " " + Q(tree)).code, 0);
+  const std::string packed = ReadAll(dir / "out.exe");
+  EXPECT_NE(Run("verify " + Q(dir / "out.exe")).out.find("not signed"), std::string::npos);
+
+  const std::string signed_file = SignByHand(packed);
+  WriteAll(dir / "signed.exe", signed_file);
+  Result verified = Run("verify " + Q(dir / "signed.exe"));
+  EXPECT_EQ(verified.code, 0) << verified.out;
+  EXPECT_NE(verified.out.find("signed: certificate table at offset " + std::to_string(packed.size()) +
+                              ", 24 bytes"),
+            std::string::npos)
+      << verified.out;
+  Result listed = Run("list --json " + Q(dir / "signed.exe"));
+  EXPECT_EQ(listed.code, 0) << listed.err;
+  EXPECT_NE(listed.out.find("\"signed\": true"), std::string::npos);
+  ASSERT_EQ(Run("extract " + Q(dir / "signed.exe") + " -o " + Q(dir / "x")).code, 0);
+  EXPECT_EQ(Snapshot(dir / "x"), Snapshot(tree));
+
+  // Data appended after the signature is not covered by it.
+  WriteAll(dir / "appended.exe", signed_file + "extra");
+  Result appended = Run("verify " + Q(dir / "appended.exe"));
+  EXPECT_EQ(appended.code, 1);
+  EXPECT_NE(appended.out.find("offset " + std::to_string(signed_file.size()) +
+                              ": 5 bytes follow the certificate table"),
+            std::string::npos)
+      << appended.out;
+  EXPECT_EQ(Run("extract " + Q(dir / "appended.exe") + " -o " + Q(dir / "y")).code, 1);
+  EXPECT_FALSE(fs::exists(dir / "y"));
+
+  // A stream or side file that reaches into the table.
+  const uint32_t trailer_at = static_cast<uint32_t>(packed.size() - 52);
+  auto reaching = [&](size_t field, uint32_t offset, uint32_t size) {
+    std::string bytes = packed;
+    std::string value;
+    test::Put32(&value, offset);
+    test::Put32(&value, size);
+    bytes.replace(trailer_at + field, 8, value);
+    WriteAll(dir / "reaching.exe", SignByHand(bytes));
+    return Run("verify " + Q(dir / "reaching.exe"));
+  };
+  Result stream = reaching(8, 0x200, trailer_at - 0x200 + 60);
+  EXPECT_EQ(stream.code, 1);
+  EXPECT_NE(stream.out.find("entry stream reaches into the certificate table"), std::string::npos)
+      << stream.out;
+  Result slot = reaching(20 + 8 * 3, trailer_at - 4, 60);
+  EXPECT_EQ(slot.code, 1);
+  EXPECT_NE(slot.out.find("side file reaches into the certificate table (setup.ini)"), std::string::npos)
+      << slot.out;
+}
+
+TEST_F(Kovsea, PackRefusesASignedStub) {
+  WriteAll(stub, test::PeImage(0x200, 0x200, 8) + std::string(8, 'C'));
+  Result r = Run("pack --stub " + Q(stub) + " -o " + Q(dir / "out.exe") + " " + Q(MakeTree()));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("sign the finished self-extractor instead"), std::string::npos) << r.err;
+  ExpectOnly({"tree"});
+}
+
 TEST_F(Kovsea, UsageErrorsExitWithTwoAndHelpWithZero) {
   EXPECT_EQ(Run("").code, 2);
   EXPECT_EQ(Run("frobnicate").code, 2);

@@ -50,6 +50,32 @@ inline std::string Trailer(uint32_t archive_offset, uint32_t archive_size, uint3
   return t;
 }
 
+// A stand-in PE image of `size` bytes (at least 0x200) whose header names a certificate table
+// at `table_offset`, `table_size` bytes long (both 0 = none). `pe32_plus` picks the 64-bit
+// form of the optional header; `directory_entries` is its NumberOfRvaAndSizes.
+inline std::string PeImage(size_t size, uint32_t table_offset, uint32_t table_size,
+                           bool pe32_plus = false, uint32_t directory_entries = 16) {
+  std::string image(size, '\0');
+  image[0] = 'M';
+  image[1] = 'Z';
+  const size_t pe = 0x80;
+  auto put = [&image](size_t at, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) image[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  put(0x3C, pe, 4);
+  image.replace(pe, 4, std::string("PE\0\0", 4));
+  const size_t optional = pe + 4 + 20;
+  const size_t count_at = pe32_plus ? 108 : 92;
+  put(pe + 4 + 16, static_cast<uint32_t>(count_at + 4 + 8 * directory_entries), 2);
+  put(optional, pe32_plus ? 0x20B : 0x10B, 2);
+  put(optional + count_at, directory_entries, 4);
+  if (directory_entries > 4) {
+    put(optional + count_at + 4 + 8 * 4, table_offset, 4);
+    put(optional + count_at + 4 + 8 * 4 + 4, table_size, 4);
+  }
+  return image;
+}
+
 // A deterministic filler of `n` bytes that differs from position to position.
 inline std::string Pattern(size_t n, uint32_t seed = 1) {
   std::string out(n, '\0');

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/entry_decoder.h"
+#include "archive/trailer_locator.h"
 #include "common/text.h"
 #include "encoding.h"
 #include "handoff/handoff.h"
@@ -28,16 +29,16 @@ void PrintError(const std::string& message) {
   fprintf(stderr, "kovsea: error: %s\n", message.c_str());
 }
 
-// An opened self-extractor with its trailer read (not yet checked).
+// An opened self-extractor with its trailer found and read (not yet checked).
 struct Sea {
   platform::File* file = nullptr;
   ArchiveTrailer trailer{};
-  uint64_t length = 0;
+  TrailerLocation location{};
 
   ~Sea() {
     if (file != nullptr) platform::CloseFile(file);
   }
-  uint64_t TrailerAt() const { return length - kTrailerSize; }
+  uint64_t TrailerAt() const { return location.trailer_offset; }
 };
 
 bool OpenSea(const fs::path& path, Sea* sea) {
@@ -47,9 +48,7 @@ bool OpenSea(const fs::path& path, Sea* sea) {
     return false;
   }
   uint8_t raw[kTrailerSize];
-  if (!platform::FileLength(sea->file, &sea->length) || sea->length < kTrailerSize ||
-      !platform::SeekTo(sea->file, sea->length - kTrailerSize) ||
-      platform::ReadBytes(sea->file, raw, sizeof raw) != sizeof raw) {
+  if (!LocateTrailer(sea->file, &sea->location, raw)) {
     PrintError(path.string() + ": too short to hold a trailer");
     return false;
   }
@@ -174,24 +173,68 @@ std::vector<std::string> StreamProblems(const Sea& sea, const Reading& reading, 
   return problems;
 }
 
-std::vector<std::string> TrailerProblems(const Sea& sea) {
+// What is wrong with the certificate table the PE header names, if anything: data the
+// signature does not cover, or a table no signer would have written.
+std::vector<std::string> SignatureProblems(const Sea& sea) {
   std::vector<std::string> problems;
+  const TrailerLocation& at = sea.location;
+  if (at.table.size == 0 || at.is_signed) return problems;
+  const uint64_t table_end = uint64_t{at.table.offset} + at.table.size;
+  const std::string table = "the certificate table (offset " + std::to_string(at.table.offset) +
+                            ", " + std::to_string(at.table.size) + " bytes)";
+  if (table_end > at.file_length) {
+    problems.push_back("offset " + std::to_string(at.table.offset) + ": " + table +
+                       " reaches past the end of the file");
+  } else if (table_end < at.file_length) {
+    problems.push_back("offset " + std::to_string(table_end) + ": " +
+                       std::to_string(at.file_length - table_end) + " bytes follow " + table +
+                       ", outside what the signature covers");
+  } else {
+    problems.push_back("offset " + std::to_string(at.table.offset) + ": " + table +
+                       " is not aligned to 8 bytes");
+  }
+  return problems;
+}
+
+// Whether a range of the file reaches past the trailer into the certificate table.
+bool ReachesIntoTable(const Sea& sea, uint32_t offset, uint32_t size) {
+  return sea.location.is_signed && uint64_t{offset} + size > sea.location.logical_end;
+}
+
+std::vector<std::string> TrailerProblems(const Sea& sea) {
+  std::vector<std::string> problems = SignatureProblems(sea);
   int bad_slot = -1;
-  const TrailerProblem problem = CheckTrailer(sea.trailer, sea.length, &bad_slot);
+  const TrailerProblem problem = CheckTrailer(sea.trailer, sea.TrailerAt(), &bad_slot);
   uint64_t at = sea.TrailerAt();
+  std::string what = DescribeTrailerProblem(problem);
   switch (problem) {
     case TrailerProblem::kNone: break;
     case TrailerProblem::kBadMagic: break;
     case TrailerProblem::kEmptyArchive: at += 12; break;
-    case TrailerProblem::kArchiveOutsideFile: at += 8; break;
-    case TrailerProblem::kSlotOutsideFile: at += 20 + 8 * bad_slot; break;
+    case TrailerProblem::kArchiveOutsideFile:
+      at += 8;
+      if (ReachesIntoTable(sea, sea.trailer.archive_offset, sea.trailer.archive_size)) {
+        what = "entry stream reaches into the certificate table";
+      }
+      break;
+    case TrailerProblem::kSlotOutsideFile: {
+      at += 20 + 8 * bad_slot;
+      const SideFileSlot& slot = SideFileAt(sea.trailer, bad_slot);
+      if (ReachesIntoTable(sea, slot.offset, slot.size)) what = "side file reaches into the certificate table";
+      what += std::string(" (") + SideFileName(bad_slot) + ")";
+      break;
+    }
   }
-  if (problem != TrailerProblem::kNone) {
-    std::string what = DescribeTrailerProblem(problem);
-    if (problem == TrailerProblem::kSlotOutsideFile) what += std::string(" (") + SideFileName(bad_slot) + ")";
-    problems.push_back("offset " + std::to_string(at) + ": " + what);
-  }
+  if (problem != TrailerProblem::kNone) problems.push_back("offset " + std::to_string(at) + ": " + what);
   return problems;
+}
+
+std::string DescribeSignature(const TrailerLocation& at) {
+  if (!at.is_signed) return "not signed";
+  std::string text = "signed: certificate table at offset " + std::to_string(at.table.offset) + ", " +
+                     std::to_string(at.table.size) + " bytes";
+  if (at.padding != 0) text += ", after " + std::to_string(at.padding) + " bytes of padding";
+  return text;
 }
 
 std::string JsonString(const std::string& s) {
@@ -229,8 +272,9 @@ int ListCommand(const fs::path& path, bool json, const std::string& codepage) {
   const Reading reading = CatalogueStream(&sea);
   const ArchiveTrailer& t = sea.trailer;
   if (json) {
-    printf("{\"archive_offset\": %u, \"archive_size\": %u, \"entry_count\": %u, \"entries\": [",
-           t.archive_offset, t.archive_size, t.entry_count);
+    printf("{\"signed\": %s, \"archive_offset\": %u, \"archive_size\": %u, \"entry_count\": %u, "
+           "\"entries\": [",
+           sea.location.is_signed ? "true" : "false", t.archive_offset, t.archive_size, t.entry_count);
     for (size_t i = 0; i < reading.entries.size(); ++i) {
       const auto& e = reading.entries[i];
       const std::string size = e.is_directory ? "null" : std::to_string(e.size);
@@ -251,8 +295,8 @@ int ListCommand(const fs::path& path, bool json, const std::string& codepage) {
     }
     printf("}}\n");
   } else {
-    printf("archive offset %u, size %u bytes, %u entries\n", t.archive_offset, t.archive_size,
-           t.entry_count);
+    printf("archive offset %u, size %u bytes, %u entries, %s\n", t.archive_offset, t.archive_size,
+           t.entry_count, DescribeSignature(sea.location).c_str());
     for (const auto& e : reading.entries) {
       if (e.is_directory) {
         printf("  dir  %12s  %s\n", "-", AnsiToDisplay(e.name, codepage).c_str());
@@ -290,6 +334,7 @@ int VerifyCommand(const fs::path& path, const std::string& codepage) {
                          std::to_string(reading.entries.size()));
     }
   }
+  printf("%s: %s\n", path.string().c_str(), DescribeSignature(sea.location).c_str());
   for (const auto& p : problems) printf("%s: %s\n", path.string().c_str(), p.c_str());
   if (problems.empty()) {
     printf("%s: OK\n", path.string().c_str());

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/archive_format.h"
+#include "archive/trailer_locator.h"
 #include "encoding.h"
 #include "progress_meter.h"
 
@@ -170,6 +171,16 @@ uint64_t RegularFileSize(const fs::path& path, const char* what) {
   return fs::file_size(path, error);
 }
 
+// Whether the stub's PE header names a certificate table.
+bool StubIsSigned(const fs::path& stub) {
+  platform::File* file = platform::OpenForReading(stub.string().c_str());
+  if (file == nullptr) throw Failure(stub.string() + ": cannot open: " + strerror(errno));
+  CertificateTable table;
+  ReadCertificateTable(file, &table);
+  platform::CloseFile(file);
+  return table.size != 0;
+}
+
 }  // namespace
 
 int Pack(const PackOptions& options, std::string* error) {
@@ -203,6 +214,11 @@ int Pack(const PackOptions& options, std::string* error) {
     }
     if (stub_size > kMaxOffset || stub_size == 0) {
       throw Failure(options.stub.string() + ": the stub is empty or larger than 4 GiB");
+    }
+    if (StubIsSigned(options.stub)) {
+      throw Failure(options.stub.string() +
+                    ": the stub is signed, and the payload would break its signature; pack the "
+                    "unsigned stub and sign the finished self-extractor instead");
     }
     const uint64_t padding = (kTrailerAlignment - (end + kTrailerSize) % kTrailerAlignment) % kTrailerAlignment;
     const uint64_t total = end + padding + kTrailerSize;
