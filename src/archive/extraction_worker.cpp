@@ -66,7 +66,7 @@ int32_t CreateTempRoot(ExtractionState* state) {
     AppendText(root, sizeof state->extraction_root, suffix);
     AppendText(root, sizeof state->extraction_root, "\\");
     CleanupNode* node = NewCleanupNode(root, CleanupKind::kDirectory);
-    ok = node != nullptr && platform::MakeDirectory(root);
+    ok = node != nullptr && platform::MakePrivateDirectory(root);
     if (ok) {
       LinkCleanupNode(&state->cleanup_list, node);
     } else if (node != nullptr) {

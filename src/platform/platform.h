@@ -47,13 +47,19 @@ bool WriteBytes(File* file, const void* data, size_t bytes);
 bool CloseFile(File* file);
 // Creates one directory; fails when it exists or its parent is missing.
 bool MakeDirectory(const char* path);
+// Creates one directory, as MakeDirectory, that only the current user, the system account and
+// the administrators may use, with nothing inherited from its parent; what is created inside
+// inherits that. The protection is part of the creation, so there is no moment in which
+// others could place files in it.
+bool MakePrivateDirectory(const char* path);
 bool RemoveEmptyDirectory(const char* path);
 bool DeleteFileAt(const char* path);
 
 // ---- Process environment -----------------------------------------------------------------
-// Copies the user's temporary directory (ending in a separator) into `buffer`. Returns its
-// length; 0 when unavailable; a value >= capacity means it did not fit and nothing usable
-// was copied.
+// Copies the user's temporary directory (ending in a separator) into `buffer`, spelled so
+// that the ANSI calls reach it: where the ANSI code page cannot hold its name, its short
+// name. Returns its length; 0 when unavailable or not reachable that way; a value >= capacity
+// means it did not fit and nothing usable was copied.
 size_t TemporaryDirectory(char* buffer, size_t capacity);
 // Full path of the running program's own file; same return convention as above.
 size_t OwnExecutablePath(char* buffer, size_t capacity);

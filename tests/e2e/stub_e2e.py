@@ -12,7 +12,7 @@ import sys
 import tempfile
 import time
 
-from harness import (KOVSEA, PROGRESS_CAPTION, SHARED_PREFIX, WIN_BIN, Failure, Wine, check, entry,
+from harness import (KOVSEA, PROGRESS_CAPTION, ROOT, SHARED_PREFIX, WIN_BIN, Failure, Wine, check, entry,
                      expected_listing, installer_tree, pack, private_wine, probe, read_log,
                      visible_window, wait_until, click_control, press_key, win_path, window_state,
                      write_sea)
@@ -75,6 +75,12 @@ def complete_run(work):
     check(rc == 0, "no hidden owner window")
     left, top, right, bottom, screen_w, screen_h, visible = map(int, text.split())
     check(visible == 0, "the owner window is visible")
+    # Wine turns the root's access list into Unix permissions (the administrators become the
+    # group): the world may not enter.
+    roots = [wine.temp_dir() / name for name in kov_dirs(wine) if name not in before]
+    check(len(roots) == 1, f"extraction roots: {roots}")
+    mode = roots[0].stat().st_mode & 0o777
+    check(mode & 0o007 == 0, f"the extraction root is open to everyone: {oct(mode)}")
     check((left, top) == (int((screen_w - (right - left)) / 2), int((screen_h - (bottom - top)) / 2)),
           f"the owner window is not centred: {text}")
     rc = running.wait(timeout=120)
@@ -357,6 +363,26 @@ def signed_installer(work):
           f"verify accepted data after the signature: {proc.stdout.decode()}")
 
 
+def foreign_temp_directory(work):
+    """A temporary directory whose name the ANSI code page cannot spell: the stub extracts
+    under its short name, Setup.exe sees every file, and nothing is left in it."""
+    wine, before, tree, sea = packed_product(work)
+    log = work / "log.txt"
+    proc = subprocess.run([str(ROOT / "scripts" / "wine-run"), str(WIN_BIN / "foreign_temp_launcher.exe"),
+                           win_path(sea)], env={**os.environ, **wine.env, **fixture_env(log)},
+                          stdout=subprocess.PIPE, timeout=120)
+    report = dict(line.split(" ", 1) for line in proc.stdout.decode().splitlines() if " " in line)
+    check(proc.returncode == 1, f"exit code {proc.returncode}: {report}")
+    short = report.get("short", "")
+    check("~" in short and short.isascii(), f"no short name to compare with: {report}")
+    setup = setup_line(read_log(log))
+    check(f'cmdline="{short}\\KOV' in setup, f"Setup.exe was not started under {short}: {setup}")
+    seen = {l for l in read_log(log) if l.startswith("file ")}
+    check(seen == expected_listing(tree), f"Setup.exe saw {sorted(seen)}")
+    check(report.get("left") == "0", f"the stub left {report.get('left')} entries behind")
+    check(kov_dirs(wine) == before, "an extraction root was left in the usual directory")
+
+
 def worker_alone(work):
     """The extraction worker on its own (no dialog, a stand-in progress record) in a file
     built by kovsea: it extracts, hands off to Setup.exe, deletes the tree and returns 0."""
@@ -376,7 +402,8 @@ def worker_alone(work):
 SCENARIOS = {f.__name__: f for f in [complete_run, worker_alone, not_an_archive, uncreatable_entry,
                                      command_line_ignored, two_copies, cancel_during_extraction,
                                      cancel_after_extraction, run_again_request, restart_reaches_the_platform,
-                                     kovsea_on_windows, real_installer, signed_installer]}
+                                     kovsea_on_windows, real_installer, signed_installer,
+                                     foreign_temp_directory]}
 
 
 def main():

@@ -210,18 +210,25 @@ bool CloseFile(File* file) {
   return ok;
 }
 
-bool MakeDirectory(const char* path) {
+namespace {
+
+bool MakeFakeDirectory(const char* path, const std::string& event) {
   auto& w = world();
   std::string key = fake::Key(path);
   if (w.fail_all_directories || w.fail_create.count(key) || w.files.count(key) ||
       !fake::ParentExists(key)) {
-    w.events.push_back(std::string("mkdir failed ") + path);
+    w.events.push_back(event + " failed " + path);
     return false;
   }
   w.files[key] = fake::Node{true, {}};
-  w.events.push_back(std::string("mkdir ") + path);
+  w.events.push_back(event + " " + path);
   return true;
 }
+
+}  // namespace
+
+bool MakeDirectory(const char* path) { return MakeFakeDirectory(path, "mkdir"); }
+bool MakePrivateDirectory(const char* path) { return MakeFakeDirectory(path, "mkdir private"); }
 
 bool RemoveEmptyDirectory(const char* path) {
   auto& w = world();

@@ -179,7 +179,7 @@ TEST_F(ExtractionWorker, LongestTemporaryPathThatStillFitsIsUsed) {
   fake::PutDirectory(fake::world().temp_dir);
   WriteOwnFile(test::FileEntry("f", "x"));
   EXPECT_EQ(Run(), kSeaSuccess);
-  EXPECT_GE(fake::EventIndex("mkdir " + fake::world().temp_dir + "KOV11426\\"), 0);
+  EXPECT_GE(fake::EventIndex("mkdir private " + fake::world().temp_dir + "KOV11426\\"), 0);
 }
 
 TEST(RootSuffix, IsAtMostTheFirstFiveHexDigitsOfTheProduct) {
@@ -200,7 +200,7 @@ TEST_F(ExtractionWorker, ShortSuffixNamesTheRootDirectory) {
   fake::world().random_draws = {0, 777};
   WriteOwnFile(test::FileEntry("f", "x"));
   EXPECT_EQ(Run(), kSeaSuccess);
-  EXPECT_GE(fake::EventIndex("mkdir C:\\Temp\\KOV0\\"), 0);
+  EXPECT_GE(fake::EventIndex("mkdir private C:\\Temp\\KOV0\\"), 0);
 }
 
 TEST_F(ExtractionWorker, FailureInTheMiddleDeletesEverythingAndShowsFullProgress) {

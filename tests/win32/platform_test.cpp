@@ -3,11 +3,16 @@
 
 #include <string.h>
 
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/resource_ids.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_platform.h"
+
+#include <sddl.h>
 
 namespace {
 
@@ -46,6 +51,133 @@ TEST(Win32Files, DirectoryIsMadeOnceAndRemovedWhenEmpty) {
   EXPECT_TRUE(platform::DeleteFileAt(file.c_str()));
   EXPECT_TRUE(platform::RemoveEmptyDirectory(dir.c_str()));
   EXPECT_EQ(GetFileAttributesA(dir.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// The access list of `path`, read back through the security API.
+struct AccessList {
+  std::vector<std::pair<std::string, ACCESS_ALLOWED_ACE>> allowed;  // string SID, entry
+  int other_entries = 0;
+};
+
+AccessList ReadAccessList(const std::string& path) {
+  AccessList list;
+  DWORD needed = 0;
+  GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  std::vector<BYTE> buffer(needed);
+  if (needed == 0 || !GetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, buffer.data(),
+                                       needed, &needed)) {
+    ADD_FAILURE() << "cannot read the security of " << path;
+    return list;
+  }
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  ACL* acl = nullptr;
+  if (!GetSecurityDescriptorDacl(buffer.data(), &present, &acl, &defaulted) || !present || !acl) {
+    ADD_FAILURE() << path << " has no access list";
+    return list;
+  }
+  for (DWORD i = 0; i < acl->AceCount; ++i) {
+    void* ace = nullptr;
+    GetAce(acl, i, &ace);
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) {
+      ++list.other_entries;
+      continue;
+    }
+    char* text = nullptr;
+    ConvertSidToStringSidA(&allowed->SidStart, &text);
+    list.allowed.emplace_back(text != nullptr ? text : "?", *allowed);
+    LocalFree(text);
+  }
+  return list;
+}
+
+std::string CurrentUserSid() {
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+  CloseHandle(token);
+  char* text = nullptr;
+  ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+  std::string sid = text != nullptr ? text : "";
+  LocalFree(text);
+  return sid;
+}
+
+TEST(Win32Files, PrivateSecurityIsAProtectedListOfUserSystemAndAdministrators) {
+  platform::PrivateSecurity security;
+  ASSERT_TRUE(platform::BuildPrivateSecurity(&security));
+  char* text = nullptr;
+  ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorA(
+      &security.descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr));
+  // P: protected from inheritance; OICI: passed on to files and directories; FA: full access.
+  EXPECT_EQ(std::string(text), "D:P(A;OICI;FA;;;" + CurrentUserSid() + ")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+  LocalFree(text);
+  platform::FreePrivateSecurity(&security);
+}
+
+// Wine keeps no access lists of its own: it turns the list given at creation into Unix
+// permissions and reports a list made from those. What survives that is checked here: nobody
+// but the user and the system account (and administrators, where kept) is let in.
+TEST(Win32Files, PrivateDirectoryLetsNobodyElseIn) {
+  const std::string dir = TempPath() + "kovsea-private-test";
+  RemoveDirectoryA(dir.c_str());
+  ASSERT_TRUE(platform::MakePrivateDirectory(dir.c_str()));
+  EXPECT_FALSE(platform::MakePrivateDirectory(dir.c_str())) << "an existing directory is an error";
+
+  const std::set<std::string> admitted = {CurrentUserSid(), "S-1-5-18", "S-1-5-32-544"};
+  const AccessList root = ReadAccessList(dir);
+  EXPECT_EQ(root.other_entries, 0);
+  bool user_has_full_control = false;
+  for (const auto& [sid, ace] : root.allowed) {
+    EXPECT_TRUE(admitted.count(sid)) << sid << " is let in";
+    if (sid == CurrentUserSid()) user_has_full_control = (ace.Mask & FILE_ALL_ACCESS) == FILE_ALL_ACCESS;
+  }
+  EXPECT_TRUE(user_has_full_control);
+  EXPECT_TRUE(RemoveDirectoryA(dir.c_str()));
+}
+
+TEST(Win32Environment, TemporaryDirectoryTheCodePageCannotSpellIsReachedByItsShortName) {
+  wchar_t saved[MAX_PATH] = L"";
+  const bool had_tmp = GetEnvironmentVariableW(L"TMP", saved, MAX_PATH) != 0;
+  wchar_t base[MAX_PATH];
+  ASSERT_NE(GetTempPathW(MAX_PATH, base), 0u);
+  // Greek and Japanese letters: none of them is in the ANSI code page of the test prefix.
+  const std::wstring foreign = std::wstring(base) + L"\x03A9\x03BC\x03AD\x03B3\x03B1-\x65E5\x672C";
+  CreateDirectoryW(foreign.c_str(), nullptr);
+  ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", (foreign + L"\\").c_str()));
+
+  char buffer[300];
+  const size_t n = platform::TemporaryDirectory(buffer, 261);
+  ASSERT_GT(n, 0u);
+  ASSERT_LT(n, 261u);
+  const std::string path(buffer, n);
+  for (char c : path) EXPECT_GT(static_cast<unsigned char>(c), 0x1F) << path;
+  for (char c : path) EXPECT_LT(static_cast<unsigned char>(c), 0x80) << path;
+  EXPECT_EQ(path.back(), '\\');
+  EXPECT_NE(path.find('~'), std::string::npos) << path;
+  EXPECT_EQ(path.find('?'), std::string::npos) << path;
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  // It names the very directory: its long form is the foreign name.
+  wchar_t wide_short[MAX_PATH];
+  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide_short, MAX_PATH);
+  wchar_t wide_long[MAX_PATH];
+  ASSERT_NE(GetLongPathNameW(wide_short, wide_long, MAX_PATH), 0u);
+  EXPECT_TRUE(std::wstring(wide_long) == foreign + L"\\");
+
+  // A name the code page holds is returned as GetTempPathA spells it.
+  SetEnvironmentVariableW(L"TMP", base);
+  char ansi[MAX_PATH];
+  const DWORD ansi_length = GetTempPathA(MAX_PATH, ansi);
+  EXPECT_EQ(platform::TemporaryDirectory(buffer, 261), ansi_length);
+  EXPECT_STREQ(buffer, ansi);
+
+  SetEnvironmentVariableW(L"TMP", had_tmp ? saved : nullptr);
+  RemoveDirectoryW(foreign.c_str());
 }
 
 TEST(Win32Environment, OwnPathIsThisExecutable) {

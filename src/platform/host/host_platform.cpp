@@ -251,6 +251,17 @@ bool MakeDirectory(const char* path) {
   return !host.empty() && std::filesystem::create_directory(host, error) && !error;
 }
 
+bool MakePrivateDirectory(const char* path) {
+#ifdef _WIN32
+  return MakeDirectory(path);
+#else
+  if (CatalogueName(path) != nullptr) return MakeDirectory(path);
+  // Owner only, from the moment it exists.
+  const std::string host = HostPath(path);
+  return !host.empty() && mkdir(host.c_str(), 0700) == 0;
+#endif
+}
+
 bool RemoveEmptyDirectory(const char* path) {
   std::string host = HostPath(path);
   std::error_code error;

@@ -20,8 +20,35 @@ void Release(void* block) {
   if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
 }
 
+namespace {
+
+// Converts to the ANSI code page only when every character survives: no "?" and no
+// best-fit look-alike. Returns the length, or `capacity` when it does not fit, or 0.
+size_t ToAnsiExactly(const wchar_t* wide, char* buffer, size_t capacity) {
+  BOOL lost = FALSE;
+  // UTF-8 as the ANSI code page holds every name, and takes neither the flag nor the report.
+  const bool utf8 = GetACP() == CP_UTF8;
+  const int n = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, -1, buffer,
+                                    static_cast<int>(capacity), nullptr, utf8 ? nullptr : &lost);
+  if (n == 0) return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? capacity : 0;
+  return lost ? 0 : static_cast<size_t>(n - 1);
+}
+
+}  // namespace
+
 size_t TemporaryDirectory(char* buffer, size_t capacity) {
-  return GetTempPathA(static_cast<DWORD>(capacity), buffer);
+  // One more than the ANSI capacity, so that a path that cannot fit is seen as such.
+  wchar_t wide[MAX_PATH + 2];
+  const DWORD n = GetTempPathW(MAX_PATH + 2, wide);
+  if (n == 0) return 0;
+  if (n >= MAX_PATH + 2) return capacity;
+  const size_t length = ToAnsiExactly(wide, buffer, capacity);
+  if (length != 0) return length;
+  // A name the code page cannot spell: its short name is plain ASCII, where it has one.
+  wchar_t short_name[MAX_PATH + 2];
+  const DWORD m = GetShortPathNameW(wide, short_name, MAX_PATH + 2);
+  if (m == 0 || m >= MAX_PATH + 2) return 0;
+  return ToAnsiExactly(short_name, buffer, capacity);
 }
 
 size_t OwnExecutablePath(char* buffer, size_t capacity) {

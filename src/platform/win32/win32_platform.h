@@ -9,4 +9,25 @@ namespace platform {
 void SetInstanceHandle(HINSTANCE instance);
 HINSTANCE InstanceHandle();
 
+// The protection of the extraction root: an access list granting full control to the user
+// running the program, the system account and the administrators, inherited by everything
+// created inside, and protected from what the parent directory would pass on.
+struct PrivateSecurity {
+  SECURITY_DESCRIPTOR descriptor;
+  union {
+    ACL acl;
+    BYTE bytes[sizeof(ACL) + 3 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)];
+  } dacl;
+  union {
+    TOKEN_USER user;
+    BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  } owner;
+  PSID system;
+  PSID administrators;
+};
+// Fills `security`; false when any part cannot be had (GetLastError tells why). Release it
+// with FreePrivateSecurity either way.
+bool BuildPrivateSecurity(PrivateSecurity* security);
+void FreePrivateSecurity(PrivateSecurity* security);
+
 }  // namespace platform
