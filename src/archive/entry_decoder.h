@@ -17,6 +17,11 @@
 
 constexpr uint32_t kBlockSize = 512;
 constexpr uint32_t kBlocksPerProgressStep = 10;
+// Runs of file data at least this many whole blocks long are copied file to file where the
+// platform can (see CopyBetween), in chunks of at most kCopyChunkBlocks so that a cancel is
+// noticed within a chunk.
+constexpr uint32_t kCopyShortcutBlocks = 128;  // 64 KiB
+constexpr uint32_t kCopyChunkBlocks = 2048;    // 1 MiB
 
 struct ExtractionState {
   platform::File* archive_file;  // positioned inside the entry stream
@@ -53,7 +58,8 @@ bool EndedOnEntryBoundary(const ExtractionState* state);
 int ReadArchiveByte(ExtractionState* state);
 // Consumes one byte; always returns 1.
 int DecodeArchiveByte(int byte, ExtractionState* state);
-// Decodes the whole stream, copying file data in runs.
+// Decodes the whole stream, copying file data in runs (and long runs file to file where the
+// platform can).
 void DecodeArchive(ExtractionState* state);
 // Decodes the whole stream one byte at a time.
 void DecodeArchiveByteWise(ExtractionState* state);

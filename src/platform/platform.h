@@ -45,6 +45,13 @@ bool WriteBytes(File* file, const void* data, size_t bytes);
 // Flushes and closes. False when buffered data could not be written (a full disk); the
 // handle is gone either way.
 bool CloseFile(File* file);
+// Whether CopyBetween can move bytes from `from` to `to` inside the system, without passing
+// them through the caller's buffers (and so without two copies through user memory).
+bool CanCopyBetween(File* from, File* to);
+// Copies `bytes` bytes from the current position of `from` to the current position of `to`
+// and advances both. Returns how many were copied; fewer than asked means a read or write
+// failed or the source ended. Only called after CanCopyBetween said yes.
+uint64_t CopyBetween(File* from, File* to, uint64_t bytes);
 // Creates one directory; fails when it exists or its parent is missing.
 bool MakeDirectory(const char* path);
 // Creates one directory, as MakeDirectory, that only the current user, the system account and

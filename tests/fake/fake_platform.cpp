@@ -201,6 +201,27 @@ bool WriteBytes(File* file, const void* data, size_t bytes) {
   return accepted == bytes;
 }
 
+bool CanCopyBetween(File* from, File* to) {
+  return world().copies_between_files && !from->writing && to->writing;
+}
+
+uint64_t CopyBetween(File* from, File* to, uint64_t bytes) {
+  auto& w = world();
+  w.copies.push_back(bytes);
+  if (w.on_copy) w.on_copy(static_cast<int>(w.copies.size()));
+  const std::string& data = w.files[from->key].bytes;
+  uint64_t available = from->position < data.size() ? data.size() - from->position : 0;
+  if (from->position + bytes > w.read_error_from) {
+    available = w.read_error_from > from->position ? w.read_error_from - from->position : 0;
+  }
+  const std::string chunk = data.substr(from->position, std::min<uint64_t>(bytes, available));
+  from->position += chunk.size();
+  // The write side obeys the same budget as WriteBytes.
+  const size_t before = w.files[to->key].bytes.size();
+  WriteBytes(to, chunk.data(), chunk.size());
+  return w.files[to->key].bytes.size() - before;
+}
+
 bool CloseFile(File* file) {
   auto& w = world();
   const bool ok = !(file->writing && file->failed && w.fail_close_after_write_failure);

@@ -46,6 +46,9 @@ struct World {
   std::vector<const void*> read_buffers;  // every buffer a read was made into
   int reads = 0;
   std::function<void(int)> on_read;  // called before read number n (1-based) is served
+  bool copies_between_files = false;  // offer the file-to-file copy
+  std::vector<uint64_t> copies;       // the size of every file-to-file copy asked for
+  std::function<void(int)> on_copy;   // called before copy number n (1-based) is made
 
   // Memory: allocations allowed before they start failing; -1 = unlimited.
   int64_t allocations_left = -1;

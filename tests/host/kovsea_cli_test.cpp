@@ -63,6 +63,8 @@ class Kovsea : public ::testing::Test {
     fs::path tree = dir / "tree";
     WriteAll(tree / "Disk1" / "Setup.exe", "MZ setup program");
     WriteAll(tree / "Disk1" / "data1.cab", test::Pattern(70000, 3));
+    // Long enough that extract copies most of it file to file.
+    WriteAll(tree / "Disk1" / "data2.cab", test::Pattern(3 << 20, 4));
     WriteAll(tree / "Disk1" / "SETUP.INI", "[from tree]");
     WriteAll(tree / "Disk1" / "empty.txt", "");
     WriteAll(tree / "Disk1" / "sub" / "caf\xc3\xa9.txt", "cafe");
