@@ -53,6 +53,46 @@ TEST(Win32Files, DirectoryIsMadeOnceAndRemovedWhenEmpty) {
   EXPECT_EQ(GetFileAttributesA(dir.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// Long runs go from the archive to the new file outside the streams; both streams must carry
+// on exactly after the copied bytes, wherever the copy starts.
+TEST(Win32Files, CopyBetweenContinuesBothStreams) {
+  const std::string dir = TempPath();
+  const std::string source_path = dir + "kovsea-copy-source.bin";
+  const std::string target_path = dir + "kovsea-copy-target.bin";
+  std::string source(300000, '\0');
+  for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<char>((i * 7919) >> 5);
+  platform::File* writer = platform::CreateForWriting(source_path.c_str());
+  ASSERT_NE(writer, nullptr);
+  ASSERT_TRUE(platform::WriteBytes(writer, source.data(), source.size()));
+  ASSERT_TRUE(platform::CloseFile(writer));
+
+  platform::File* from = platform::OpenForReading(source_path.c_str());
+  platform::File* to = platform::CreateForWriting(target_path.c_str());
+  ASSERT_NE(from, nullptr);
+  ASSERT_NE(to, nullptr);
+  char head[1000];
+  ASSERT_EQ(platform::ReadBytes(from, head, sizeof head), sizeof head);  // a view not on 64 KiB
+  ASSERT_TRUE(platform::WriteBytes(to, "head", 4));                      // still buffered
+  ASSERT_TRUE(platform::CanCopyBetween(from, to));
+  EXPECT_EQ(platform::CopyBetween(from, to, 200000), 200000u);
+  char next[10];
+  ASSERT_EQ(platform::ReadBytes(from, next, sizeof next), sizeof next);
+  EXPECT_EQ(std::string(next, sizeof next), source.substr(201000, 10));
+  ASSERT_TRUE(platform::WriteBytes(to, "tail", 4));
+  EXPECT_TRUE(platform::CloseFile(from));
+  EXPECT_TRUE(platform::CloseFile(to));
+
+  platform::File* check = platform::OpenForReading(target_path.c_str());
+  ASSERT_NE(check, nullptr);
+  std::string copied(200010, '\0');
+  EXPECT_EQ(platform::ReadBytes(check, &copied[0], copied.size()), 200008u);
+  copied.resize(200008);
+  EXPECT_TRUE(platform::CloseFile(check));
+  EXPECT_TRUE(copied == "head" + source.substr(1000, 200000) + "tail");
+  DeleteFileA(source_path.c_str());
+  DeleteFileA(target_path.c_str());
+}
+
 // The access list of `path`, read back through the security API.
 struct AccessList {
   std::vector<std::pair<std::string, ACCESS_ALLOWED_ACE>> allowed;  // string SID, entry
