@@ -46,8 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ForgetRebootRequestResetForTesting();
   fake::world().random_draws = {12345, 23456};
   const std::string stream(reinterpret_cast<const char*>(data) + 1, size - 1);
-  // Mode byte: 0 exact size, 1 size larger than the stream, 2 smaller, 3 with side files.
+  // Mode byte: 0 exact size, 1 size larger than the stream, 2 smaller, 3 with side files;
+  // bit 2 lets the platform copy long runs file to file.
   const uint8_t mode = data[0] % 4;
+  fake::world().copies_between_files = (data[0] & 4) != 0;
   uint32_t archive_size = static_cast<uint32_t>(stream.size());
   if (mode == 1) archive_size += data[0];
   if (mode == 2 && archive_size > 0) archive_size -= (data[0] % archive_size) / 2;
@@ -69,9 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ExtractArchive(&record, nullptr);
 
   for (const std::string& event : fake::world().events) {
-    for (const char* verb : {"create ", "mkdir "}) {
+    for (const char* verb : {"create ", "mkdir private ", "mkdir "}) {
       const std::string v(verb);
       if (event.compare(0, v.size(), v) != 0) continue;
+      if (v == "mkdir " && event.compare(0, 14, "mkdir private ") == 0) continue;
       if (event.compare(v.size(), 7, "failed ") == 0) continue;  // nothing was made
       const std::string path = event.substr(v.size());
       Require(path.compare(0, sizeof kRoot - 1, kRoot) == 0, "created outside the root", path);

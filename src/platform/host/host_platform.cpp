@@ -117,6 +117,9 @@ struct File {
   FILE* stream;        // null for a catalogued file
   size_t catalogue_index;
   std::unique_ptr<char[]> buffer;  // the stream's buffer (stdio may ignore a size without one)
+  // Where reading continues after file-to-file copies, applied at the next read. Seeking the
+  // stream at once would make stdio refill its buffer, which the next copy throws away.
+  int64_t resume_at = -1;
 };
 
 namespace {
@@ -221,7 +224,7 @@ uint64_t CopyBetween(File* from, File* to, uint64_t bytes) {
   // The streams' buffers are emptied first and their positions taken over, so that stdio
   // and the descriptors agree again afterwards.
   if (fflush(to->stream) != 0) return 0;
-  off_t in = ftello(from->stream);
+  off_t in = from->resume_at >= 0 ? static_cast<off_t>(from->resume_at) : ftello(from->stream);
   off_t out = ftello(to->stream);
   if (in < 0 || out < 0) return 0;
   const int in_fd = fileno(from->stream);
@@ -251,7 +254,8 @@ uint64_t CopyBetween(File* from, File* to, uint64_t bytes) {
     if (n <= 0) break;
     done += static_cast<uint64_t>(n);
   }
-  if (fseeko(from->stream, in, SEEK_SET) != 0 || fseeko(to->stream, out, SEEK_SET) != 0) return 0;
+  from->resume_at = in;
+  if (fseeko(to->stream, out, SEEK_SET) != 0) return 0;
   return done;
 #else
   (void)from;
@@ -262,12 +266,18 @@ uint64_t CopyBetween(File* from, File* to, uint64_t bytes) {
 }
 
 size_t ReadBytes(File* file, void* buffer, size_t bytes) {
+  if (file->resume_at >= 0) {
+    const int64_t at = file->resume_at;
+    file->resume_at = -1;
+    if (!SeekTo(file, static_cast<uint64_t>(at))) return 0;
+  }
   return fread(buffer, 1, bytes, file->stream);
 }
 
 bool ReadFailed(File* file) { return ferror(file->stream) != 0; }
 
 bool SeekTo(File* file, uint64_t offset) {
+  file->resume_at = -1;
 #ifdef _WIN32
   return _fseeki64(file->stream, static_cast<__int64>(offset), SEEK_SET) == 0;
 #else
