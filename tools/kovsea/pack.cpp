@@ -11,6 +11,7 @@
 
 #include "archive/archive_format.h"
 #include "archive/trailer_locator.h"
+#include "platform/host/host_platform.h"
 #include "encoding.h"
 #include "progress_meter.h"
 
@@ -143,29 +144,27 @@ class Output {
     fclose(in);
     if (longer) throw Failure(source.string() + ": grew while packing");
   }
-  // Copies the first `size` bytes of `in` into the output inside the kernel where it can
-  // (Linux, both files on file systems that allow it), leaving `in` positioned after them.
-  // Returns how many were copied: 0 when the kernel cannot, and the caller copies them.
+  // Copies the first `size` bytes of `in` into the output inside the kernel (through memory
+  // where the file systems do not allow that), leaving `in` positioned after them. Returns
+  // how many were copied: 0 off Linux, where the caller copies them.
   uint64_t CopyInKernel(FILE* in, const fs::path& source, uint64_t size) {
 #ifdef __linux__
     if (size == 0 || fflush(stream_) != 0) return 0;
-    off_t from = 0;
-    off_t to = ftello(stream_);
+    int64_t from = 0;
+    int64_t to = ftello(stream_);
     if (to < 0) return 0;
     uint64_t done = 0;
     while (done < size) {
-      const size_t step = static_cast<size_t>(std::min<uint64_t>(size - done, 16 * kCopyChunk));
-      const ssize_t n = copy_file_range(fileno(in), &from, fileno(stream_), &to, step, 0);
-      if (n < 0 && done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
-        return 0;
-      }
-      if (n < 0) throw Failure(path_.string() + ": write failed: " + strerror(errno));
-      if (n == 0) throw Failure(source.string() + ": changed or unreadable while packing");
-      done += static_cast<uint64_t>(n);
-      written_ += static_cast<uint64_t>(n);
+      const uint64_t step = std::min<uint64_t>(size - done, 16 * kCopyChunk);
+      const uint64_t got = platform::CopyDescriptorRange(fileno(in), &from, fileno(stream_), &to, step);
+      if (got < step && errno != 0) throw Failure(path_.string() + ": write failed: " + strerror(errno));
+      if (got < step) throw Failure(source.string() + ": changed or unreadable while packing");
+      done += got;
+      written_ += got;
       if (total_ != 0) meter_->Show(static_cast<int>(written_ * 100 / total_));
     }
-    if (fseeko(stream_, to, SEEK_SET) != 0 || fseeko(in, from, SEEK_SET) != 0) {
+    if (fseeko(stream_, static_cast<off_t>(to), SEEK_SET) != 0 ||
+        fseeko(in, static_cast<off_t>(from), SEEK_SET) != 0) {
       throw Failure(path_.string() + ": write failed: " + strerror(errno));
     }
     return done;

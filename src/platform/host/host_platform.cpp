@@ -219,33 +219,29 @@ bool CanCopyBetween(File* from, File* to) {
 #endif
 }
 
-uint64_t CopyBetween(File* from, File* to, uint64_t bytes) {
 #ifdef __linux__
-  // The streams' buffers are emptied first and their positions taken over, so that stdio
-  // and the descriptors agree again afterwards.
-  if (fflush(to->stream) != 0) return 0;
-  off_t in = from->resume_at >= 0 ? static_cast<off_t>(from->resume_at) : ftello(from->stream);
-  off_t out = ftello(to->stream);
-  if (in < 0 || out < 0) return 0;
-  const int in_fd = fileno(from->stream);
-  const int out_fd = fileno(to->stream);
+uint64_t CopyDescriptorRange(int from, int64_t* from_at, int to, int64_t* to_at, uint64_t bytes) {
+  off_t in = static_cast<off_t>(*from_at);
+  off_t out = static_cast<off_t>(*to_at);
   uint64_t done = 0;
   bool in_kernel = true;
   std::vector<char> bounce;
+  errno = 0;
   while (done < bytes) {
     const size_t step = static_cast<size_t>(std::min<uint64_t>(bytes - done, 1u << 30));
     ssize_t n = -1;
     if (in_kernel) {
-      n = copy_file_range(in_fd, &in, out_fd, &out, step, 0);
+      n = copy_file_range(from, &in, to, &out, step, 0);
       // File systems and kernels that cannot copy between these two files: through memory.
       if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
         in_kernel = false;
         bounce.resize(kStreamBuffer);
+        errno = 0;
         continue;
       }
     } else {
-      n = pread(in_fd, bounce.data(), std::min<size_t>(step, bounce.size()), in);
-      if (n > 0 && pwrite(out_fd, bounce.data(), static_cast<size_t>(n), out) != n) n = -1;
+      n = pread(from, bounce.data(), std::min<size_t>(step, bounce.size()), in);
+      if (n > 0 && pwrite(to, bounce.data(), static_cast<size_t>(n), out) != n) n = -1;
       if (n > 0) {
         in += n;
         out += n;
@@ -254,8 +250,24 @@ uint64_t CopyBetween(File* from, File* to, uint64_t bytes) {
     if (n <= 0) break;
     done += static_cast<uint64_t>(n);
   }
+  *from_at = in;
+  *to_at = out;
+  return done;
+}
+#endif
+
+uint64_t CopyBetween(File* from, File* to, uint64_t bytes) {
+#ifdef __linux__
+  // The output's buffer is emptied first and its position taken over, so that stdio and the
+  // descriptor agree again afterwards; the input's is applied at its next read.
+  if (fflush(to->stream) != 0) return 0;
+  int64_t in = from->resume_at >= 0 ? from->resume_at : ftello(from->stream);
+  int64_t out = ftello(to->stream);
+  if (in < 0 || out < 0) return 0;
+  const uint64_t done =
+      CopyDescriptorRange(fileno(from->stream), &in, fileno(to->stream), &out, bytes);
   from->resume_at = in;
-  if (fseeko(to->stream, out, SEEK_SET) != 0) return 0;
+  if (fseeko(to->stream, static_cast<off_t>(out), SEEK_SET) != 0) return 0;
   return done;
 #else
   (void)from;

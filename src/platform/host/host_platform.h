@@ -40,6 +40,14 @@ struct CatalogueEntry {
 // files are recorded instead, with the bytes written to each. A file whose directory was not
 // recorded first cannot be created, as on a real disk. This lets `list` and `verify` read an
 // archive with the very decoder that extracts it.
+#ifdef __linux__
+// Copies `bytes` bytes from descriptor `from` at `*from_at` to descriptor `to` at `*to_at`,
+// inside the kernel where the file systems allow it and through memory where not, advancing
+// both offsets. Returns how many were copied; fewer means the source ended (errno 0) or a
+// read or write failed (errno says why).
+uint64_t CopyDescriptorRange(int from, int64_t* from_at, int to, int64_t* to_at, uint64_t bytes);
+#endif
+
 void OpenCatalogue(const char* prefix);
 std::vector<CatalogueEntry> CloseCatalogue();
 
