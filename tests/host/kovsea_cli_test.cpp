@@ -1,98 +1,12 @@
 // The packer as a user runs it: the real binary, real files, exit codes and messages.
-#include <gtest/gtest.h>
-
-#include <stdio.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <map>
-#include <set>
-#include <sstream>
-#include <string>
-
-#include "stream_builder.h"
-
-namespace fs = std::filesystem;
+#include "kovsea_fixture.h"
 
 namespace {
 
-struct Result {
-  int code;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteAll(const fs::path& p, const std::string& bytes) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << bytes;
-}
-
-class Kovsea : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/kovsea-cli-XXXXXX";
-    dir = mkdtemp(tmpl);
-    stub = dir / "stub.exe";
-    WriteAll(stub, "MZ this stands in for the stub image" + std::string(100, '\x90'));
-  }
-  void TearDown() override { fs::remove_all(dir); }
-
-  Result Run(const std::string& args) {
-    const std::string out = (dir / "stdout").string();
-    const std::string err = (dir / "stderr").string();
-    const std::string command = std::string(KOVSEA_BINARY) + " " + args + " >" + out + " 2>" + err;
-    const int status = system(command.c_str());
-    return Result{WEXITSTATUS(status), ReadAll(out), ReadAll(err)};
-  }
-
-  std::string Q(const fs::path& p) { return "'" + p.string() + "'"; }
-
-  // A typical installer tree with a nested directory, an empty file and a non-ASCII name.
-  fs::path MakeTree() {
-    fs::path tree = dir / "tree";
-    WriteAll(tree / "Disk1" / "Setup.exe", "MZ setup program");
-    WriteAll(tree / "Disk1" / "data1.cab", test::Pattern(70000, 3));
-    // Long enough that extract copies most of it file to file.
-    WriteAll(tree / "Disk1" / "data2.cab", test::Pattern(3 << 20, 4));
-    WriteAll(tree / "Disk1" / "SETUP.INI", "[from tree]");
-    WriteAll(tree / "Disk1" / "empty.txt", "");
-    WriteAll(tree / "Disk1" / "sub" / "caf\xc3\xa9.txt", "cafe");
-    fs::create_directories(tree / "Disk1" / "emptydir");
-    return tree;
-  }
-
-  // Every regular file below `root`, with its bytes, keyed by relative path.
-  static std::map<std::string, std::string> Snapshot(const fs::path& root) {
-    std::map<std::string, std::string> out;
-    for (auto& e : fs::recursive_directory_iterator(root)) {
-      out[fs::relative(e.path(), root).string()] = e.is_directory() ? "<dir>" : ReadAll(e.path());
-    }
-    return out;
-  }
-
-  // Nothing but the named entries in the work directory: no output, no temporary files.
-  void ExpectOnly(std::initializer_list<const char*> names) {
-    std::set<std::string> expected(names.begin(), names.end());
-    expected.insert({"stub.exe", "stdout", "stderr"});
-    for (auto& e : fs::directory_iterator(dir)) {
-      EXPECT_TRUE(expected.count(e.path().filename().string())) << "left behind: " << e.path();
-    }
-  }
-
-  fs::path dir;
-  fs::path stub;
-};
+using test::Kovsea;
+using test::Result;
+using test::ReadAll;
+using test::WriteAll;
 
 TEST_F(Kovsea, PackVerifyExtractReproduceTreeAndSideFiles) {
   fs::path tree = MakeTree();
