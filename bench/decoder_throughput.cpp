@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/entry_decoder.h"
-#include "common/text.h"
-#include "platform/platform.h"
+#include "entry_decoder.h"
+#include "host_files.h"
 
 namespace fs = std::filesystem;
 
@@ -60,29 +59,27 @@ double Decode(const fs::path& stream, uint32_t size, const fs::path& out, bool b
   trailer.archive_size = size;
   uint8_t decode_buffer[kBlockSize];
   uint8_t read_buffer[kBlockSize];
-  ProgressDialogRecord record{};
   ExtractionState state;
-  platform::File* file = platform::OpenForReading(stream.c_str());
-  PrepareExtractionState(&state, file, &trailer, decode_buffer, read_buffer, nullptr, &record);
-  CopyText(state.extraction_root, sizeof state.extraction_root, (out.string() + "/").c_str());
+  platform::File* file = platform::host::OpenHostFile(stream.string());
+  platform::host::TargetDirectory(out.string());
+  PrepareExtractionState(&state, file, &trailer, decode_buffer, read_buffer);
   const auto start = std::chrono::steady_clock::now();
   if (byte_wise) {
-    DecodeArchiveByteWise(&state);
+    for (int byte = ReadArchiveByte(&state); byte != -1; byte = ReadArchiveByte(&state)) {
+      DecodeArchiveByte(byte, &state);
+    }
   } else {
     DecodeArchive(&state);
   }
   CloseOutputFile(&state);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   platform::CloseFile(file);
+  platform::host::ClearTarget();
   if (state.error_flag != 0) {
     fprintf(stderr, "decoding failed\n");
     exit(1);
   }
-  while (state.cleanup_list.head != nullptr) {
-    CleanupNode* node = state.cleanup_list.head;
-    state.cleanup_list.head = node->next;
-    DiscardCleanupNode(node);
-  }
+  while (CleanupNode* node = PopCleanup(&state.cleanup_list)) DiscardCleanupNode(node);
   return seconds;
 }
 

@@ -13,7 +13,7 @@ set(KOVSEA_LEAN_LINK)
 
 function(kovsea_add_host_test name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE GTest::gtest_main kovsea_fake_platform kovsea_core)
+  target_link_libraries(${name} PRIVATE GTest::gtest_main kovsea_run kovsea_platform_fake)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS host)
 endfunction()
 
@@ -29,9 +29,11 @@ if(KOVSEA_CLANGXX)
     BUILD_ALWAYS TRUE)
 endif()
 if(KOVSEA_CLANGXX)
-  # A bounded run on every test pass; longer runs are made by hand.
-  add_test(NAME fuzz_decoder_bounded
-    COMMAND sh -c "rm -rf fuzz-corpus && mkdir fuzz-corpus && exec ${CMAKE_BINARY_DIR}/fuzz/decoder_fuzz fuzz-corpus ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus -max_total_time=60 -rss_limit_mb=4096 -print_final_stats=1"
-    WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-  set_tests_properties(fuzz_decoder_bounded PROPERTIES LABELS "host;fuzz" TIMEOUT 300)
+  # A bounded run of each fuzzer on every test pass; longer runs are made by hand (README).
+  foreach(fuzzer decoder_fuzz reader_fuzz)
+    add_test(NAME ${fuzzer}_bounded
+      COMMAND sh -c "rm -rf ${fuzzer}-corpus && mkdir ${fuzzer}-corpus && exec ${CMAKE_BINARY_DIR}/fuzz/${fuzzer} ${fuzzer}-corpus ${CMAKE_SOURCE_DIR}/tests/fuzz/corpus -max_total_time=30 -rss_limit_mb=4096 -print_final_stats=1"
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+    set_tests_properties(${fuzzer}_bounded PROPERTIES LABELS "host;fuzz" TIMEOUT 300)
+  endforeach()
 endif()

@@ -6,7 +6,7 @@ add_compile_definitions(__USE_MINGW_ANSI_STDIO=0 WIN32_LEAN_AND_MEAN _WIN32_WINN
 
 # Flags for everything that ends up inside the shipped stub: small, no unwinding machinery.
 set(KOVSEA_LEAN_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-unwind-tables -fno-threadsafe-statics -ffunction-sections -fdata-sections)
+    -fno-unwind-tables -fno-threadsafe-statics -ffunction-sections -fdata-sections -fno-ident)
 set(KOVSEA_LEAN_LINK -Wl,--gc-sections -s -static-libgcc -static-libstdc++)
 
 # GoogleTest compiled with the cross toolchain from the sources Debian ships.
@@ -21,7 +21,7 @@ endforeach()
 
 function(kovsea_add_wine_test name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE gtest_main kovsea_core kovsea_resources kovsea_win32_platform)
+  target_link_libraries(${name} PRIVATE gtest_main kovsea_run kovsea_resources kovsea_platform_win32)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS wine TIMEOUT 300)
 endfunction()

@@ -1,15 +1,9 @@
-#include "archive/archive_format.h"
+#include "archive_format.h"
+
+#include "byte_order.h"
+#include "text.h"
 
 namespace {
-
-void Store32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 bool SameIgnoringCase(const char* a, size_t a_len, const char* b) {
   size_t i = 0;
@@ -65,11 +59,6 @@ NameProblem CheckComponent(const char* component, size_t length) {
 
 }  // namespace
 
-uint32_t LoadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
 const SideFileSlot& SideFileAt(const ArchiveTrailer& trailer, int index) {
   switch (index) {
     case 0: return trailer.admin;
@@ -93,12 +82,12 @@ void EncodeTrailer(const ArchiveTrailer& trailer, uint8_t out[kTrailerSize]) {
   for (size_t i = 0; i < sizeof kTrailerMagic; ++i) out[i] = static_cast<uint8_t>(trailer.magic[i]);
   out[6] = 0;
   out[7] = 0;
-  Store32(out + 8, trailer.archive_offset);
-  Store32(out + 12, trailer.archive_size);
-  Store32(out + 16, trailer.entry_count);
+  StoreLe32(out + 8, trailer.archive_offset);
+  StoreLe32(out + 12, trailer.archive_size);
+  StoreLe32(out + 16, trailer.entry_count);
   for (int i = 0; i < kSideFileCount; ++i) {
-    Store32(out + 20 + 8 * i, SideFileAt(trailer, i).offset);
-    Store32(out + 24 + 8 * i, SideFileAt(trailer, i).size);
+    StoreLe32(out + 20 + 8 * i, SideFileAt(trailer, i).offset);
+    StoreLe32(out + 24 + 8 * i, SideFileAt(trailer, i).size);
   }
 }
 
@@ -127,25 +116,29 @@ TrailerProblem CheckTrailer(const ArchiveTrailer& trailer, uint64_t trailer_offs
   if (uint64_t{trailer.archive_offset} + trailer.archive_size > limit) {
     return TrailerProblem::kArchiveOutsideFile;
   }
+  const uint64_t archive_end = uint64_t{trailer.archive_offset} + trailer.archive_size;
   for (int i = 0; i < kSideFileCount; ++i) {
     const SideFileSlot& slot = SideFileAt(trailer, i);
-    if (slot.offset != 0 && uint64_t{slot.offset} + slot.size > limit) {
+    if (slot.offset == 0) continue;
+    TrailerProblem problem = TrailerProblem::kNone;
+    if (uint64_t{slot.offset} + slot.size > limit) {
+      problem = TrailerProblem::kSlotOutsideFile;
+    } else if (slot.size != 0 && slot.offset < archive_end) {
+      problem = TrailerProblem::kSlotInsideArchive;
+    }
+    for (int j = 0; j < i && problem == TrailerProblem::kNone && slot.size != 0; ++j) {
+      const SideFileSlot& other = SideFileAt(trailer, j);
+      if (other.offset != 0 && other.size != 0 && slot.offset < uint64_t{other.offset} + other.size &&
+          other.offset < uint64_t{slot.offset} + slot.size) {
+        problem = TrailerProblem::kSlotsOverlap;
+      }
+    }
+    if (problem != TrailerProblem::kNone) {
       if (bad_slot != nullptr) *bad_slot = i;
-      return TrailerProblem::kSlotOutsideFile;
+      return problem;
     }
   }
   return TrailerProblem::kNone;
-}
-
-const char* DescribeTrailerProblem(TrailerProblem problem) {
-  switch (problem) {
-    case TrailerProblem::kNone: return "valid";
-    case TrailerProblem::kBadMagic: return "trailer magic is not \"KOVSEA\"";
-    case TrailerProblem::kEmptyArchive: return "archive size is 0";
-    case TrailerProblem::kArchiveOutsideFile: return "entry stream lies outside the file";
-    case TrailerProblem::kSlotOutsideFile: return "side file lies outside the file";
-  }
-  return "unknown";
 }
 
 NameProblem CheckEntryName(const char* name) {
@@ -165,17 +158,3 @@ NameProblem CheckEntryName(const char* name) {
   }
 }
 
-const char* DescribeNameProblem(NameProblem problem) {
-  switch (problem) {
-    case NameProblem::kNone: return "valid";
-    case NameProblem::kEmpty: return "empty name";
-    case NameProblem::kTooLong: return "name longer than 263 characters";
-    case NameProblem::kAbsolute: return "name is absolute (leading backslash or drive)";
-    case NameProblem::kForbiddenCharacter: return "name contains a character Windows forbids";
-    case NameProblem::kEmptyComponent: return "name has an empty component";
-    case NameProblem::kDotComponent: return "name has a \".\" or \"..\" component";
-    case NameProblem::kTrailingDotOrSpace: return "name component ends in a dot or a space";
-    case NameProblem::kReservedName: return "name component is a reserved device name";
-  }
-  return "unknown";
-}

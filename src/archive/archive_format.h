@@ -56,9 +56,6 @@ SideFileSlot& SideFileAt(ArchiveTrailer& trailer, int index);
 // The file name each slot is written under in the disk directory.
 const char* SideFileName(int index);
 
-// Reads an unsigned 32-bit little-endian value.
-uint32_t LoadLe32(const uint8_t* p);
-
 void EncodeTrailer(const ArchiveTrailer& trailer, uint8_t out[kTrailerSize]);
 void DecodeTrailer(const uint8_t in[kTrailerSize], ArchiveTrailer* trailer);
 bool HasTrailerMagic(const ArchiveTrailer& trailer);
@@ -70,10 +67,14 @@ enum class TrailerProblem {
   kEmptyArchive,        // archive size 0
   kArchiveOutsideFile,  // the entry stream does not lie before the trailer
   kSlotOutsideFile,     // a present side file does not lie before the trailer
+  kSlotInsideArchive,   // a side file overlaps the stub image or the entry stream
+  kSlotsOverlap,        // two side files share bytes
 };
 // Checks magic, a non-empty stream and that the stream and every present slot end at or
 // before `trailer_offset`, the trailer's first byte in the file (64-bit arithmetic, no wrap).
-// `bad_slot` receives the failing slot's index for kSlotOutsideFile.
+// Side files that hold bytes lie behind the entry stream and apart from each other, as the
+// packer lays them out; a side file reading the stub or another one's bytes is damage.
+// `bad_slot` receives the failing slot's index for the slot problems.
 TrailerProblem CheckTrailer(const ArchiveTrailer& trailer, uint64_t trailer_offset,
                             int* bad_slot = nullptr);
 const char* DescribeTrailerProblem(TrailerProblem problem);

@@ -1,41 +1,44 @@
-#include "archive/entry_decoder.h"
+#include "entry_decoder.h"
 
 #include <string.h>
 
-#include "common/error_box.h"
-#include "common/resource_ids.h"
-#include "common/text.h"
+#include "text.h"
 
 namespace {
 
-// Marks the run as failed because the current entry could not be created or written: the
-// error box names the entry's full path (cut safely when it does not fit).
-void FailEntry(ExtractionState* state, const char* path) {
+// Stops the stream: sets the error flag, records the first failure with the path it concerns
+// (the root and the current entry's name, cut safely when they do not fit) and reports it.
+void Fail(ExtractionState* state, EntryFailure kind, NameProblem name_problem = NameProblem::kNone) {
   state->error_flag = 1;
-  ShowErrorMessage(state->dialog_window, IDS_ERR_CREATE_FILE, path);
-}
-
-void FailCurrentEntry(ExtractionState* state) {
-  char path[kMaxPathLength + 1];
-  CopyText(path, sizeof path, state->extraction_root);
-  AppendText(path, sizeof path, state->entry_name);
-  FailEntry(state, path);
+  DecodeFailure& failure = state->failure;
+  if (failure.kind != EntryFailure::kNone) return;
+  failure.kind = kind;
+  failure.name_problem = name_problem;
+  if (kind != EntryFailure::kArchiveUnreadable) {
+    CopyText(failure.path, sizeof failure.path, state->extraction_root);
+    AppendText(failure.path, sizeof failure.path, state->entry_name);
+  }
+  if (state->report_failure != nullptr) state->report_failure(state);
 }
 
 void FinishFileData(ExtractionState* state) {
   platform::File* file = state->output_file;
   state->output_file = nullptr;
   state->header_mode = 1;
-  if (!platform::CloseFile(file)) FailCurrentEntry(state);
+  if (!platform::CloseFile(file)) Fail(state, EntryFailure::kCannotWrite);
 }
 
 // Creates the entry whose name has just been completed.
 void CreateEntry(ExtractionState* state) {
+  const NameProblem problem = CheckEntryName(state->entry_name);
+  if (problem != NameProblem::kNone) {
+    Fail(state, EntryFailure::kBadName, problem);
+    return;
+  }
   char path[kMaxPathLength + 1];
   CopyText(path, sizeof path, state->extraction_root);
-  const bool fits = AppendText(path, sizeof path, state->entry_name);
-  if (!fits || CheckEntryName(state->entry_name) != NameProblem::kNone) {
-    FailEntry(state, path);
+  if (!AppendText(path, sizeof path, state->entry_name)) {
+    Fail(state, EntryFailure::kPathTooLong);
     return;
   }
 
@@ -45,7 +48,7 @@ void CreateEntry(ExtractionState* state) {
   CleanupNode* node =
       NewCleanupNode(path, is_directory ? CleanupKind::kDirectory : CleanupKind::kFile);
   if (node == nullptr) {
-    FailEntry(state, path);
+    Fail(state, EntryFailure::kNoMemory);
     return;
   }
 
@@ -62,13 +65,13 @@ void CreateEntry(ExtractionState* state) {
   platform::File* file = platform::CreateForWriting(path);
   if (file == nullptr) {
     DiscardCleanupNode(node);
-    FailEntry(state, path);
+    Fail(state, EntryFailure::kCannotCreate);
     return;
   }
   LinkCleanupNode(&state->cleanup_list, node);
   state->header_bytes_seen = 0;
   if (state->entry_size == 0) {
-    if (!platform::CloseFile(file)) FailEntry(state, path);
+    if (!platform::CloseFile(file)) Fail(state, EntryFailure::kCannotWrite);
     return;
   }
   state->output_file = file;
@@ -92,7 +95,7 @@ void ConsumeHeaderByte(int byte, ExtractionState* state) {
   } else if (at + 1 == kEntryNameCapacity) {
     // 264 characters without a terminator: no valid entry can follow.
     state->entry_name[at] = '\0';
-    FailCurrentEntry(state);
+    Fail(state, EntryFailure::kNameTooLong);
   }
 }
 
@@ -114,19 +117,35 @@ void CopyDataRun(ExtractionState* state) {
   state->block_position += static_cast<int32_t>(run);
   state->bytes_written += static_cast<uint32_t>(run);
   if (!written) {
-    FailCurrentEntry(state);
+    Fail(state, EntryFailure::kCannotWrite);
     return;
   }
   if (state->bytes_written == state->entry_size) FinishFileData(state);
+}
+
+// `dividend / divisor`, cut to 32 bits, by long division: a 64-bit division would cost the
+// stub the C runtime's helpers for it, twice the size of all this.
+uint32_t Quotient(uint64_t dividend, uint32_t divisor) {
+  uint64_t remainder = 0;
+  uint32_t quotient = 0;
+  for (int bit = 63; bit >= 0; --bit) {
+    remainder = remainder << 1 | ((dividend >> bit) & 1);
+    quotient <<= 1;
+    if (remainder >= divisor) {
+      remainder -= divisor;
+      quotient |= 1;
+    }
+  }
+  return quotient;
 }
 
 // Reports the progress point at the load of block `number` (every tenth block); nonzero when
 // the user has cancelled.
 int32_t ReportBlockProgress(ExtractionState* state, uint32_t number) {
   const uint64_t done = uint64_t{number} * kBlockSize * 100;
-  const uint32_t percent =
-      state->archive_size == 0 ? 100 : static_cast<uint32_t>(done / state->archive_size);
-  return SetProgress(state->dialog_record, static_cast<int32_t>(percent), 0);
+  const uint32_t percent = state->archive_size == 0 ? 100 : Quotient(done, state->archive_size);
+  if (state->report_progress == nullptr) return 0;
+  return state->report_progress(state->progress_context, static_cast<int32_t>(percent));
 }
 
 // Moves whole blocks of a long run of file data from the archive to the output file inside
@@ -159,7 +178,7 @@ void CopyWholeBlocks(ExtractionState* state) {
     state->blocks_loaded += static_cast<uint32_t>(copied / kBlockSize);
     state->bytes_written += static_cast<uint32_t>(copied);
     if (copied != bytes) {
-      FailCurrentEntry(state);
+      Fail(state, EntryFailure::kCannotWrite);
       return;
     }
     if (state->bytes_written == state->entry_size) FinishFileData(state);
@@ -170,22 +189,35 @@ void CopyWholeBlocks(ExtractionState* state) {
 
 void PrepareExtractionState(ExtractionState* state, platform::File* archive_file,
                             const ArchiveTrailer* trailer, uint8_t* decode_buffer,
-                            uint8_t* read_buffer, platform::Window dialog_window,
-                            ProgressDialogRecord* dialog_record) {
+                            uint8_t* read_buffer) {
   memset(state, 0, sizeof *state);
   state->archive_file = archive_file;
   state->trailer = trailer;
   state->archive_size = trailer->archive_size;
   state->decode_buffer = decode_buffer;
   state->read_buffer = read_buffer;
-  state->dialog_window = dialog_window;
   state->header_mode = 1;
-  state->dialog_record = dialog_record;
 }
 
 bool EndedOnEntryBoundary(const ExtractionState* state) {
   return state->error_flag == 0 && state->header_mode == 1 && state->header_bytes_seen == 0 &&
          state->output_file == nullptr;
+}
+
+uint64_t CurrentEntryOffset(const ExtractionState* state) {
+  const uint64_t served =
+      state->blocks_loaded == 0
+          ? 0
+          : uint64_t{state->blocks_loaded - 1} * kBlockSize + static_cast<uint32_t>(state->block_position);
+  // Inside a header the bytes seen so far lead back to its start; inside file data, the data
+  // written and the whole header (size, name and its zero) do.
+  uint64_t back = 0;
+  if (state->header_bytes_seen != 0) {
+    back = state->header_bytes_seen;
+  } else if (state->header_mode == 0) {
+    back = uint64_t{state->bytes_written} + 4 + TextLength(state->entry_name) + 1;
+  }
+  return state->trailer->archive_offset + (served >= back ? served - back : 0);
 }
 
 int ReadArchiveByte(ExtractionState* state) {
@@ -201,8 +233,7 @@ int ReadArchiveByte(ExtractionState* state) {
     memset(state->read_buffer, 0, kBlockSize);
     platform::ReadBytes(state->archive_file, state->read_buffer, kBlockSize);
     if (platform::ReadFailed(state->archive_file)) {
-      state->error_flag = 1;
-      ShowErrorMessageTitled(state->dialog_window, IDS_ERR_NOT_SEA, IDS_ERROR_TITLE);
+      Fail(state, EntryFailure::kArchiveUnreadable);
       return -1;
     }
     memcpy(state->decode_buffer, state->read_buffer, kBlockSize);
@@ -223,7 +254,7 @@ int DecodeArchiveByte(int byte, ExtractionState* state) {
     const bool written = platform::WriteBytes(state->output_file, &b, 1);
     state->bytes_written += 1;
     if (!written) {
-      FailCurrentEntry(state);
+      Fail(state, EntryFailure::kCannotWrite);
       return 1;
     }
     if (state->bytes_written == state->entry_size) FinishFileData(state);
@@ -241,15 +272,9 @@ void DecodeArchive(ExtractionState* state) {
   }
 }
 
-void DecodeArchiveByteWise(ExtractionState* state) {
-  for (int byte = ReadArchiveByte(state); byte != -1; byte = ReadArchiveByte(state)) {
-    DecodeArchiveByte(byte, state);
-  }
-}
-
 void CloseOutputFile(ExtractionState* state) {
   if (state->output_file == nullptr) return;
   platform::File* file = state->output_file;
   state->output_file = nullptr;
-  if (!platform::CloseFile(file) && state->error_flag == 0) FailCurrentEntry(state);
+  if (!platform::CloseFile(file) && state->error_flag == 0) Fail(state, EntryFailure::kCannotWrite);
 }

@@ -1,4 +1,6 @@
-#include "archive/trailer_locator.h"
+#include "trailer_locator.h"
+
+#include "byte_order.h"
 
 #include <string.h>
 
@@ -13,8 +15,6 @@ constexpr uint32_t kSecurityDirectory = 4;
 constexpr uint32_t kPeHeaderReach = 4 + kCoffHeaderSize + 112 + 8 * (kSecurityDirectory + 1);
 // The trailer and the most padding a signer adds in front of the table.
 constexpr uint32_t kTrailerWindow = kTrailerSize + kCertificateAlignment - 1;
-
-uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 bool ReadAt(platform::File* file, uint64_t offset, uint8_t* buffer, uint32_t bytes) {
   return platform::SeekTo(file, offset) && platform::ReadBytes(file, buffer, bytes) == bytes;
@@ -33,9 +33,9 @@ void ReadCertificateTable(platform::File* file, CertificateTable* table) {
   const size_t got = platform::ReadBytes(file, pe, sizeof pe);
   if (got < 4 + kCoffHeaderSize + 2 || memcmp(pe, "PE\0\0", 4) != 0) return;
   const uint8_t* optional = pe + 4 + kCoffHeaderSize;
-  const uint32_t optional_size = Load16(pe + 4 + 16);
+  const uint32_t optional_size = LoadLe16(pe + 4 + 16);
   uint32_t count_at;  // NumberOfRvaAndSizes; the directory follows it
-  switch (Load16(optional)) {
+  switch (LoadLe16(optional)) {
     case 0x10B: count_at = 92; break;   // PE32
     case 0x20B: count_at = 108; break;  // PE32+
     default: return;

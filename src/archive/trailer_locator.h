@@ -17,8 +17,8 @@
 
 #include <stdint.h>
 
-#include "archive/archive_format.h"
-#include "platform/platform.h"
+#include "archive_format.h"
+#include "platform_files.h"
 
 constexpr uint32_t kCertificateAlignment = 8;
 

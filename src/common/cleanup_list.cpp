@@ -1,7 +1,7 @@
-#include "common/cleanup_list.h"
+#include "cleanup_list.h"
 
-#include "common/text.h"
-#include "platform/platform.h"
+#include "platform_files.h"
+#include "text.h"
 
 CleanupNode* NewCleanupNode(const char* path, CleanupKind kind) {
   if (TextLength(path) >= static_cast<size_t>(kCleanupPathCapacity)) return nullptr;
@@ -19,9 +19,15 @@ void LinkCleanupNode(CleanupList* list, CleanupNode* node) {
 
 void DiscardCleanupNode(CleanupNode* node) { platform::Release(node); }
 
-int PushCleanup(CleanupList* list, const char* path, CleanupKind kind) {
+bool PushCleanup(CleanupList* list, const char* path, CleanupKind kind) {
   CleanupNode* node = NewCleanupNode(path, kind);
-  if (node == nullptr) return 0;
+  if (node == nullptr) return false;
   LinkCleanupNode(list, node);
-  return 1;
+  return true;
+}
+
+CleanupNode* PopCleanup(CleanupList* list) {
+  CleanupNode* node = list->head;
+  if (node != nullptr) list->head = node->next;
+  return node;
 }

@@ -1,7 +1,8 @@
 // The clean-up list: every path a run creates, so that all of them can be deleted at the end.
 //
 // A singly linked list reached through one head pointer, new nodes in front, so it reads
-// newest first: files come before the directories that hold them.
+// newest first: files come before the directories that hold them. Deleting the list is the
+// owner's business: the stub's hand-off deletes everything, the packer only what it made.
 #pragma once
 
 #include <stdint.h>
@@ -26,5 +27,7 @@ struct CleanupList {
 CleanupNode* NewCleanupNode(const char* path, CleanupKind kind);
 void LinkCleanupNode(CleanupList* list, CleanupNode* node);
 void DiscardCleanupNode(CleanupNode* node);
-// Allocates and links in front; 1 on success, 0 when the node could not be allocated.
-int PushCleanup(CleanupList* list, const char* path, CleanupKind kind);
+// Allocates and links in front; false when the node could not be allocated.
+bool PushCleanup(CleanupList* list, const char* path, CleanupKind kind);
+// Takes the newest node off the list (null when empty); the caller discards it.
+CleanupNode* PopCleanup(CleanupList* list);

@@ -1,4 +1,4 @@
-#include "common/text.h"
+#include "text.h"
 
 size_t TextLength(const char* text) {
   size_t n = 0;

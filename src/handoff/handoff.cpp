@@ -1,9 +1,9 @@
-#include "handoff/handoff.h"
+#include "handoff.h"
 
-#include "common/error_box.h"
-#include "common/resource_ids.h"
-#include "common/text.h"
-#include "handoff/restart.h"
+#include "error_box.h"
+#include "messages.h"
+#include "restart.h"
+#include "text.h"
 
 namespace {
 
@@ -11,11 +11,11 @@ constexpr size_t kPathCapacity = kCleanupPathCapacity;
 
 }  // namespace
 
-int WriteSideFile(platform::Window dialog, platform::File* archive_file, const char* directory,
-                  CleanupList* cleanup_list, const char* name, uint32_t offset, uint32_t size) {
-  if (offset == 0) return 1;
+bool WriteSideFile(platform::Window dialog, platform::File* archive_file, const char* directory,
+                   CleanupList* cleanup_list, const char* name, uint32_t offset, uint32_t size) {
+  if (offset == 0) return true;
   auto* buffer = static_cast<uint8_t*>(platform::AllocateZeroed(size == 0 ? 1 : size));
-  if (buffer == nullptr) return 0;
+  if (buffer == nullptr) return false;
   // Bytes that cannot be read stay zero.
   if (platform::SeekTo(archive_file, offset)) platform::ReadBytes(archive_file, buffer, size);
 
@@ -28,21 +28,23 @@ int WriteSideFile(platform::Window dialog, platform::File* archive_file, const c
     if (node != nullptr) DiscardCleanupNode(node);
     platform::Release(buffer);
     ShowErrorMessage(dialog, IDS_ERR_CREATE_ADMIN, path);
-    return 0;
+    return false;
   }
   const bool written = platform::WriteBytes(file, buffer, size);
   const bool closed = platform::CloseFile(file);
-  // A short file is still deleted at the end.
-  LinkCleanupNode(cleanup_list, node);
   platform::Release(buffer);
   if (!written || !closed) {
+    // The installer may run without a side file, but must never read a cut one.
+    platform::DeleteFileAt(path);
+    DiscardCleanupNode(node);
     ShowErrorMessage(dialog, IDS_ERR_CREATE_ADMIN, path);
-    return 0;
+    return false;
   }
-  return 1;
+  LinkCleanupNode(cleanup_list, node);
+  return true;
 }
 
-int RunSetupAndWait(platform::Window dialog, const char* directory, const char* program) {
+bool RunSetupAndWait(platform::Window dialog, const char* directory, const char* program) {
   char path[kPathCapacity];
   CopyText(path, sizeof path, directory);
   const bool fits = AppendText(path, sizeof path, program);
@@ -54,11 +56,11 @@ int RunSetupAndWait(platform::Window dialog, const char* directory, const char* 
     AppendText(command_line, sizeof command_line, path);
     AppendText(command_line, sizeof command_line, "\"");
     ShowErrorMessage(dialog, IDS_ERR_START_EXE, command_line);
-    return 0;
+    return false;
   }
   platform::WaitForProcess(process);
   platform::CloseProcess(process);
-  return 1;
+  return true;
 }
 
 void WaitForInstallerWindows() {
@@ -84,20 +86,16 @@ void WaitForInstallerWindows() {
 }
 
 void DeleteCleanupList(CleanupList* cleanup_list) {
-  while (cleanup_list->head != nullptr) {
-    CleanupNode* node = cleanup_list->head;
-    cleanup_list->head = node->next;
-    if (node->is_directory != 0) {
-      platform::RemoveEmptyDirectory(node->path);
-    } else {
-      platform::DeleteFileAt(node->path);
-    }
+  while (CleanupNode* node = PopCleanup(cleanup_list)) {
+    const bool deleted = node->is_directory != 0 ? platform::RemoveEmptyDirectory(node->path)
+                                                 : platform::DeleteFileAt(node->path);
+    if (!deleted) platform::DeleteAtRestart(node->path);
     DiscardCleanupNode(node);
   }
 }
 
-void HandOffToInstaller(platform::File* archive_file, ExtractionState* state) {
-  SetRebootRequest(0);
+bool HandOffToInstaller(platform::File* archive_file, ExtractionState* state) {
+  const bool request_reset = SetRebootRequest(0);
   if (state->error_flag == 0) {
     platform::HideWindow(state->dialog_window);
     char disk_directory[kPathCapacity];
@@ -115,4 +113,5 @@ void HandOffToInstaller(platform::File* archive_file, ExtractionState* state) {
     WaitForInstallerWindows();
   }
   DeleteCleanupList(&state->cleanup_list);
+  return request_reset;
 }

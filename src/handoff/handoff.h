@@ -4,9 +4,9 @@
 
 #include <stdint.h>
 
-#include "archive/entry_decoder.h"
-#include "common/cleanup_list.h"
-#include "platform/platform.h"
+#include "cleanup_list.h"
+#include "entry_decoder.h"
+#include "platform_run.h"
 
 constexpr char kDiskDirectoryName[] = "Disk1\\";
 constexpr char kSetupProgramName[] = "Setup.exe";
@@ -19,14 +19,18 @@ constexpr uint32_t kUnopenedProcessPauseMs = 100;
 // Resets the restart request, then (unless the error flag is set) hides the dialog, writes
 // the side files, closes the archive file and runs the installer; finally deletes the
 // clean-up list. The archive file is closed and the state's reference cleared when the
-// installer was started.
-void HandOffToInstaller(platform::File* archive_file, ExtractionState* state);
-// 1 when the slot is absent or the file was written completely, else 0.
-int WriteSideFile(platform::Window dialog, platform::File* archive_file, const char* directory,
-                  CleanupList* cleanup_list, const char* name, uint32_t offset, uint32_t size);
-// 1 when the program was started and has ended, 0 when it could not be started.
-int RunSetupAndWait(platform::Window dialog, const char* directory, const char* program);
+// installer was started. Returns whether the restart request was reset to 0, that is,
+// whether an answer found there afterwards comes from this run's installer.
+bool HandOffToInstaller(platform::File* archive_file, ExtractionState* state);
+// True when the slot is absent or the file was written whole. A file that could not be
+// written whole is deleted again at once, so that the installer never reads a cut one.
+bool WriteSideFile(platform::Window dialog, platform::File* archive_file, const char* directory,
+                   CleanupList* cleanup_list, const char* name, uint32_t offset, uint32_t size);
+// True when the program was started and has ended, false when it could not be started.
+bool RunSetupAndWait(platform::Window dialog, const char* directory, const char* program);
 // Returns after the first pass that finds no window of either installer class.
 void WaitForInstallerWindows();
-// Deletes every path newest first and frees the nodes; the list is empty afterwards.
+// Deletes every path newest first and frees the nodes; the list is empty afterwards. What
+// cannot be deleted now (held open by a process that outlived the installer) is left to the
+// system to delete at its next start, in the same order, so directories follow their files.
 void DeleteCleanupList(CleanupList* cleanup_list);

@@ -1,23 +1,30 @@
-#include "handoff/restart.h"
+#include "restart.h"
 
-#include "platform/platform.h"
+#include "byte_order.h"
+#include "platform_run.h"
+#include "text.h"
 
 namespace {
 
 constexpr uint32_t kPlatformNtFamily = 2;
 constexpr int kOwnPathCapacity = 260;
 
-bool g_request_reset_by_this_run = false;
+bool DeleteRunValue(const char* key_path) {
+  platform::RegistryKey* key = platform::OpenMachineKey(key_path);
+  if (key == nullptr) return false;
+  platform::DeleteValue(key, kRunValueName);
+  platform::CloseKey(key);
+  return true;
+}
 
 }  // namespace
 
-int SetRebootRequest(uint32_t value) {
+bool SetRebootRequest(uint32_t value) {
   platform::RegistryKey* key = platform::CreateMachineKey(kProductKeyPath);
-  if (key == nullptr) return 0;
+  if (key == nullptr) return false;
   platform::SetDwordValue(key, kRebootValueName, value);
   platform::CloseKey(key);
-  if (value == 0) g_request_reset_by_this_run = true;
-  return 1;
+  return true;
 }
 
 uint32_t GetRebootRequest() {
@@ -30,42 +37,45 @@ uint32_t GetRebootRequest() {
   platform::CloseKey(key);
   // A value longer than 4 bytes is not a request; a shorter one fills only its low bytes.
   if (read != platform::QueryResult::kRead) return 0;
-  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+  return LoadLe32(bytes);
 }
 
-int SetRunOnReboot(const char* path) {
-  platform::RegistryKey* key = platform::CreateMachineKey(kRunKeyPath);
-  if (key == nullptr) return 0;
-  platform::SetStringValue(key, kRunValueName, path);
+bool SetRunOnReboot(const char* path) {
+  // Quoted: at log-on the command line is split at its first blank, and an unquoted
+  // "C:\Users\Ann\product setup.exe" would start "C:\Users\Ann\product.exe" instead.
+  char command[kOwnPathCapacity + 2];
+  CopyText(command, sizeof command, "\"");
+  AppendText(command, sizeof command, path);
+  if (!AppendText(command, sizeof command, "\"")) return false;
+  platform::RegistryKey* key = platform::CreateMachineKey(kRunOnceKeyPath);
+  if (key == nullptr) return false;
+  platform::SetStringValue(key, kRunValueName, command);
   platform::CloseKey(key);
-  return 1;
+  return true;
 }
 
-int ClearRunOnReboot() {
-  platform::RegistryKey* key = platform::OpenMachineKey(kRunKeyPath);
-  if (key == nullptr) return 0;
-  platform::DeleteValue(key, kRunValueName);
-  platform::CloseKey(key);
-  return 1;
+bool ClearRunOnReboot() {
+  const bool run = DeleteRunValue(kRunKeyPath);
+  const bool run_once = DeleteRunValue(kRunOnceKeyPath);
+  return run || run_once;
 }
 
-int DeleteProductKey() {
+bool DeleteProductKey() {
   platform::RegistryKey* key = platform::OpenMachineKey(kProductParentKeyPath);
-  if (key == nullptr) return 0;
+  if (key == nullptr) return false;
   platform::DeleteSubkey(key, kProductSubkeyName);
   platform::CloseKey(key);
-  return 1;
+  return true;
 }
 
-int RebootSystem() {
+bool RebootSystem() {
   if (platform::PlatformId() == kPlatformNtFamily) platform::EnableShutdownPrivilege();
-  return platform::RequestRestart() ? 1 : 0;
+  return platform::RequestRestart();
 }
 
-void RestartStep() {
+void RestartStep(bool request_reset_by_this_run) {
   ClearRunOnReboot();
-  if (!g_request_reset_by_this_run) return;
+  if (!request_reset_by_this_run) return;
   switch (GetRebootRequest()) {
     case 1:
       RebootSystem();
@@ -86,6 +96,3 @@ void RestartStep() {
       break;
   }
 }
-
-bool RebootRequestResetByThisRun() { return g_request_reset_by_this_run; }
-void ForgetRebootRequestResetForTesting() { g_request_reset_by_this_run = false; }

@@ -19,6 +19,7 @@ from harness import (KOVSEA, PROGRESS_CAPTION, ROOT, SHARED_PREFIX, WIN_BIN, Fai
 
 PRODUCT_KEY = r"HKLM\Software\Orvane\KOV"
 RUN_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
+RUNONCE_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce"
 RUN_VALUE = "Run KOV SEA Installer on Reboot"
 
 
@@ -100,6 +101,7 @@ def complete_run(work):
     check(kov_dirs(wine) == before, f"the extraction root is still there: {kov_dirs(wine)} vs {before}")
     check(wine.reg_query(PRODUCT_KEY, "Reboot") == ("REG_DWORD", "0x0"), "Reboot is not 0")
     check(wine.reg_query(RUN_KEY, RUN_VALUE) is None, "a Run value was left")
+    check(wine.reg_query(RUNONCE_KEY, RUN_VALUE) is None, "a RunOnce value was left")
 
 
 def not_an_archive(work):
@@ -200,34 +202,58 @@ def cancel_after_extraction(work):
     check(kov_dirs(wine) == before, "extracted files were left behind")
 
 
-def run_again_request(work):
-    """Request 2: the stub registers itself in the Run key and asks for a restart. Wine's
-    restart does what Windows does at the next log-on: it starts the stub again from that
-    value, and that run removes the value and, asking for nothing, restarts nothing."""
+def run_again(work, sea_name, decoy=None):
+    """Request 2 end to end: the stub registers itself, quoted, in the RunOnce key and asks
+    for a restart. Wine's restart does what Windows does at the next log-on: it removes the
+    value and starts the command, and that run, asking for nothing, restarts nothing and
+    leaves no value in either key. Returns the run log and the witness log."""
     with private_wine() as wine:
         tree = installer_tree(work)
-        sea = work / "product.exe"
+        sea = work / sea_name
         pack(tree, sea)
+        if decoy:
+            shutil.copy(WIN_BIN / "installer_stand_in.exe", work / decoy)
         log = work / "log.txt"
         witness_log = work / "witness.txt"
-        witness = wine.start(WIN_BIN / "session_witness.exe", win_path(witness_log))
+        wine.start(WIN_BIN / "session_witness.exe", win_path(witness_log))
         check(wait_until(lambda: "ready" in read_log(witness_log), 30), "the witness never started")
+        # An older build's value in Run goes as well.
+        wine.run("reg", "add", RUN_KEY, "/v", RUN_VALUE, "/d", "C:\\old.exe", "/f")
         rc = wine.run(sea, env=fixture_env(log, reboot=2), timeout=120)
         check(rc in (1, 0), f"exit code {rc}")
         check(wait_until(lambda: "query-end-session" in read_log(witness_log), 60),
               "no restart was asked for")
+        witnessed = read_log(witness_log)
+        check("run=none" in witnessed, f"a Run value stood at the restart: {witnessed}")
+        check(f'runonce="{win_path(sea)}"' in witnessed,
+              f"the RunOnce value at the restart is not the quoted path: {witnessed}")
         # The run started by the restart.
         check(wait_until(lambda: read_log(log).count("setup end") == 2, 90),
               f"the stub was not started again after the restart: {read_log(log)}")
-        values = [l for l in read_log(log) if l.startswith("run-value=")]
-        check(values == ["run-value=none", "run-value=" + win_path(sea)],
-              f"the Run value seen by each run: {values}")
-        check(wait_until(lambda: wine.reg_query(RUN_KEY, RUN_VALUE) is None, 60),
-              "the second run did not remove the Run value")
+        check(wait_until(lambda: wine.reg_query(RUNONCE_KEY, RUN_VALUE) is None and
+                         wine.reg_query(RUN_KEY, RUN_VALUE) is None, 60),
+              "a run-again value was left behind")
         check(wine.reg_query(PRODUCT_KEY, "Reboot") == ("REG_DWORD", "0x0"),
               "the second run's hand-off did not reset the request")
         check(wait_until(lambda: kov_dirs(wine) == [], 30), "extracted files were left behind")
         check(read_log(witness_log).count("query-end-session") == 1, "restarted more than once")
+        return read_log(log)
+
+
+def run_again_request(work):
+    lines = run_again(work, "product.exe")
+    values = [l for l in lines if l.startswith("runonce-value=")]
+    check(values == ["runonce-value=none", "runonce-value=none"],
+          f"the RunOnce value seen by each run (Windows deletes it before it runs it): {values}")
+
+
+def run_again_from_a_path_with_a_blank(work):
+    """The stub saved as "product setup.exe" with a program "product.exe" beside it: an
+    unquoted value would start "product.exe" at log-on. The quoted one starts the stub."""
+    lines = run_again(work, "product setup.exe", decoy="product.exe")
+    setups = [l for l in lines if l.startswith("setup path=")]
+    check(len(setups) == 2 and all("\\Disk1\\Setup.exe" in l for l in setups),
+          f"something else ran at log-on: {setups}")
 
 
 def restart_reaches_the_platform(work):
@@ -401,7 +427,8 @@ def worker_alone(work):
 
 SCENARIOS = {f.__name__: f for f in [complete_run, worker_alone, not_an_archive, uncreatable_entry,
                                      command_line_ignored, two_copies, cancel_during_extraction,
-                                     cancel_after_extraction, run_again_request, restart_reaches_the_platform,
+                                     cancel_after_extraction, run_again_request,
+                                     run_again_from_a_path_with_a_blank, restart_reaches_the_platform,
                                      kovsea_on_windows, real_installer, signed_installer,
                                      foreign_temp_directory]}
 

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "common/resource_ids.h"
-#include "platform/platform.h"
+#include "messages.h"
+#include "platform_run.h"
 
 namespace fake {
 namespace {
@@ -42,11 +42,9 @@ World& world() {
 void Reset() {
   delete g_world;
   g_world = new World();
-  g_world->messages = {
-      {IDS_ERR_CREATE_FILE, TEXT_ERR_CREATE_FILE}, {IDS_ERR_START_EXE, TEXT_ERR_START_EXE},
-      {IDS_ERR_CREATE_ADMIN, TEXT_ERR_CREATE_ADMIN}, {IDS_ERROR_TITLE, TEXT_ERROR_TITLE},
-      {IDS_ERR_NOT_SEA, TEXT_ERR_NOT_SEA},         {IDS_ERR_TEMP_DIR, TEXT_ERR_TEMP_DIR},
-  };
+#define KOVSEA_FAKE_MESSAGE(name, id, text) g_world->messages[id] = text;
+  KOVSEA_MESSAGES(KOVSEA_FAKE_MESSAGE)
+#undef KOVSEA_FAKE_MESSAGE
   PutDirectory("C:\\Temp");
   PutDirectory("C:\\Downloads");
 }
@@ -224,7 +222,8 @@ uint64_t CopyBetween(File* from, File* to, uint64_t bytes) {
 
 bool CloseFile(File* file) {
   auto& w = world();
-  const bool ok = !(file->writing && file->failed && w.fail_close_after_write_failure);
+  const bool ok = !(file->writing && file->failed && w.fail_close_after_write_failure) &&
+                  !(file->writing && w.fail_close.count(file->key));
   w.events.push_back("close " + file->key);
   --w.open_files;
   delete file;
@@ -255,6 +254,7 @@ bool RemoveEmptyDirectory(const char* path) {
   auto& w = world();
   std::string key = fake::Key(path);
   w.events.push_back(std::string("rmdir ") + path);
+  if (w.held_open.count(key)) return false;
   auto it = w.files.find(key);
   if (it == w.files.end() || !it->second.is_directory) return false;
   for (const auto& entry : w.files) {
@@ -267,9 +267,18 @@ bool RemoveEmptyDirectory(const char* path) {
 bool DeleteFileAt(const char* path) {
   auto& w = world();
   w.events.push_back(std::string("delete ") + path);
+  if (w.held_open.count(fake::Key(path))) return false;
   auto it = w.files.find(fake::Key(path));
   if (it == w.files.end() || it->second.is_directory) return false;
   w.files.erase(it);
+  return true;
+}
+
+bool DeleteAtRestart(const char* path) {
+  auto& w = world();
+  if (!w.files.count(fake::Key(path))) return false;
+  w.deletions_at_restart.push_back(path);
+  w.events.push_back(std::string("delete at restart ") + path);
   return true;
 }
 
@@ -372,7 +381,7 @@ Process* OpenProcessById(uint32_t process_id) {
 
 RegistryKey* CreateMachineKey(const char* path) {
   auto& w = world();
-  if (w.registry_denied) return nullptr;
+  if (w.registry_denied || w.read_only_keys.count(fake::Upper(path))) return nullptr;
   // Missing parent keys are created on the way, as the real registry does.
   std::string full = fake::Upper(path);
   for (size_t at = full.find('\\'); at != std::string::npos; at = full.find('\\', at + 1)) {
@@ -385,7 +394,11 @@ RegistryKey* CreateMachineKey(const char* path) {
 
 RegistryKey* OpenMachineKey(const char* path) {
   auto& w = world();
-  if (w.registry_denied || !w.registry.count(fake::Upper(path))) return nullptr;
+  // Keys are opened with full access, which a key the user may only read refuses.
+  if (w.registry_denied || w.read_only_keys.count(fake::Upper(path)) ||
+      !w.registry.count(fake::Upper(path))) {
+    return nullptr;
+  }
   ++w.open_keys;
   return new RegistryKey{fake::Upper(path)};
 }
@@ -441,14 +454,11 @@ bool RequestRestart() {
   return true;
 }
 
-}  // namespace platform
-
 // The dialog runner without a dialog: the worker runs inline with a stand-in window.
-int32_t RunProgressDialog(platform::Window owner, ProgressWorker worker, void* user_data,
+int32_t RunProgressDialog(Window owner, ProgressWorker worker, void* user_data,
                           int32_t initial_position, const char* caption, const char* first_text,
                           const char* second_text, int32_t animation) {
-  auto* record = static_cast<ProgressDialogRecord*>(
-      platform::AllocateZeroed(sizeof(ProgressDialogRecord)));
+  auto* record = static_cast<ProgressDialogRecord*>(AllocateZeroed(sizeof(ProgressDialogRecord)));
   if (record == nullptr) return -11999;
   FillProgressDialogRecord(record, owner, worker, user_data, initial_position, caption,
                            first_text, second_text, animation);
@@ -458,6 +468,8 @@ int32_t RunProgressDialog(platform::Window owner, ProgressWorker worker, void* u
   int32_t result = worker(record, user_data);
   fake::world().current_record = nullptr;
   fake::world().events.push_back("dialog end");
-  platform::Release(record);
+  Release(record);
   return result;
 }
+
+}  // namespace platform

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "progress/progress_record.h"
+#include "platform_run.h"
 
 namespace fake {
 
@@ -42,6 +42,9 @@ struct World {
   bool fail_all_directories = false;
   int64_t write_budget = -1;          // bytes accepted before writes fail; -1 = unlimited
   bool fail_close_after_write_failure = true;
+  std::set<std::string> fail_close;   // upper-cased paths whose close fails (a full disk)
+  std::set<std::string> held_open;    // upper-cased paths another process holds: no deletion
+  std::vector<std::string> deletions_at_restart;  // paths handed to DeleteAtRestart, in order
   uint64_t read_error_from = UINT64_MAX;  // reads touching this offset fail
   std::vector<const void*> read_buffers;  // every buffer a read was made into
   int reads = 0;
@@ -81,6 +84,7 @@ struct World {
   // Registry under the machine-wide root, keyed by upper-cased key path.
   std::map<std::string, std::map<std::string, RegistryValue>> registry;
   bool registry_denied = false;
+  std::set<std::string> read_only_keys;  // upper-cased key paths that open only for reading
   int open_keys = 0;
   uint32_t platform_id = 2;
   int privileges_enabled = 0;

@@ -8,9 +8,8 @@
 
 #include <string>
 
-#include "archive/extraction_worker.h"
+#include "extraction_worker.h"
 #include "fake_platform.h"
-#include "handoff/restart.h"
 
 namespace {
 
@@ -43,11 +42,10 @@ bool HasDotDotComponent(const std::string& path) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   fake::Reset();
-  ForgetRebootRequestResetForTesting();
   fake::world().random_draws = {12345, 23456};
   const std::string stream(reinterpret_cast<const char*>(data) + 1, size - 1);
-  // Mode byte: 0 exact size, 1 size larger than the stream, 2 smaller, 3 with side files;
-  // bit 2 lets the platform copy long runs file to file.
+  // Mode byte: 0 exact size, 1 size larger than the stream, 2 smaller, 3 with side files
+  // (16 bytes each, behind the stream); bit 2 lets the platform copy long runs file to file.
   const uint8_t mode = data[0] % 4;
   fake::world().copies_between_files = (data[0] & 4) != 0;
   uint32_t archive_size = static_cast<uint32_t>(stream.size());
@@ -55,20 +53,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (mode == 2 && archive_size > 0) archive_size -= (data[0] % archive_size) / 2;
   std::string file(64, 'M');
   file += stream;
+  if (mode == 3) file += std::string(64, 'S');
   std::string trailer = "KOVSEA";
   trailer.append(2, '\0');
   Put32(&trailer, 64);
   Put32(&trailer, archive_size);
   Put32(&trailer, 1);
   for (int i = 0; i < 4; ++i) {
-    Put32(&trailer, mode == 3 ? 64 + i : 0);
-    Put32(&trailer, mode == 3 ? static_cast<uint32_t>(stream.size() / 3) : 0);
+    Put32(&trailer, mode == 3 ? static_cast<uint32_t>(64 + stream.size() + 16 * i) : 0);
+    Put32(&trailer, mode == 3 ? 16 : 0);
   }
   file += trailer;
   fake::PutFile(fake::world().own_path, file);
 
   ProgressDialogRecord record{};
-  ExtractArchive(&record, nullptr);
+  RunOutcome outcome = {false};
+  ExtractArchive(&record, &outcome);
 
   for (const std::string& event : fake::world().events) {
     for (const char* verb : {"create ", "mkdir private ", "mkdir "}) {

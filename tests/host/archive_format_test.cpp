@@ -1,4 +1,4 @@
-#include "archive/archive_format.h"
+#include "archive_format.h"
 
 #include <gtest/gtest.h>
 
@@ -70,6 +70,54 @@ TEST(TrailerCheck, RefusesEachKindOfDamage) {
   memset(&bad_magic, 0, sizeof bad_magic);
   bad_magic.archive_size = 1;
   EXPECT_EQ(CheckTrailer(bad_magic, 1000), TrailerProblem::kBadMagic);
+  // Only the last byte differs.
+  std::string raw = test::Trailer(10, 10, 1, {{}, {}, {}, {}});
+  raw[5] = 'B';
+  ArchiveTrailer kovseb;
+  DecodeTrailer(reinterpret_cast<const uint8_t*>(raw.data()), &kovseb);
+  EXPECT_EQ(CheckTrailer(kovseb, 1000), TrailerProblem::kBadMagic);
+}
+
+TEST(TrailerCheck, EachSlotMustEndBeforeTheTrailer) {
+  for (int slot = 0; slot < 4; ++slot) {
+    for (uint32_t size : {10u, 11u}) {
+      test::Slot slots[4] = {};
+      slots[slot] = {100, size};  // the trailer begins at 110
+      std::string raw = test::Trailer(10, 90, 1, slots);
+      ArchiveTrailer t;
+      DecodeTrailer(reinterpret_cast<const uint8_t*>(raw.data()), &t);
+      int bad = -1;
+      EXPECT_EQ(CheckTrailer(t, 110, &bad), size == 10 ? TrailerProblem::kNone : TrailerProblem::kSlotOutsideFile)
+          << slot << " " << size;
+      if (size == 11) {
+        EXPECT_EQ(bad, slot);
+      }
+    }
+  }
+}
+
+TEST(TrailerCheck, SideFilesLieBehindTheStreamAndApart) {
+  // Stream 100..200, trailer at 300.
+  struct Case {
+    test::Slot slots[4];
+    TrailerProblem problem;
+    int bad;
+  } cases[] = {
+      {{{200, 10}, {210, 10}, {220, 0}, {220, 80}}, TrailerProblem::kNone, -1},  // back to back
+      {{{}, {}, {199, 5}, {}}, TrailerProblem::kSlotInsideArchive, 2},          // into the stream
+      {{{50, 5}, {}, {}, {}}, TrailerProblem::kSlotInsideArchive, 0},           // in the stub
+      {{{}, {150, 0}, {}, {}}, TrailerProblem::kNone, -1},                      // empty: no bytes
+      {{{200, 20}, {}, {}, {219, 5}}, TrailerProblem::kSlotsOverlap, 3},
+      {{{250, 10}, {240, 11}, {}, {}}, TrailerProblem::kSlotsOverlap, 1},
+  };
+  for (const Case& c : cases) {
+    std::string raw = test::Trailer(100, 100, 1, c.slots);
+    ArchiveTrailer t;
+    DecodeTrailer(reinterpret_cast<const uint8_t*>(raw.data()), &t);
+    int bad = -1;
+    EXPECT_EQ(CheckTrailer(t, 300, &bad), c.problem) << c.bad;
+    EXPECT_EQ(bad, c.bad);
+  }
 }
 
 TEST(EntryNames, AcceptsOrdinaryInstallerNames) {
@@ -90,6 +138,11 @@ TEST(EntryNames, RefusesNamesThatLeaveTheRootOrAliasDevices) {
       {"Disk1\\a:stream", NameProblem::kForbiddenCharacter},
       {"Disk1/evil", NameProblem::kForbiddenCharacter},
       {"Disk1\\x*y", NameProblem::kForbiddenCharacter},
+      {"Disk1\\x<y", NameProblem::kForbiddenCharacter},
+      {"Disk1\\x>y", NameProblem::kForbiddenCharacter},
+      {"Disk1\\x\"y", NameProblem::kForbiddenCharacter},
+      {"Disk1\\x|y", NameProblem::kForbiddenCharacter},
+      {"Disk1\\x?y", NameProblem::kForbiddenCharacter},
       {"Disk1\\tab\there", NameProblem::kForbiddenCharacter},
       {"Disk1\\\\x", NameProblem::kEmptyComponent},
       {"Disk1\\", NameProblem::kEmptyComponent},

@@ -1,5 +1,5 @@
 // Runs the entry decoder over a stream held by the fake platform and records what a test
-// needs to see: the progress values asked for, the clean-up list, the error boxes.
+// needs to see: the progress values asked for, the clean-up list, the recorded failure.
 #pragma once
 
 #include <string.h>
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/entry_decoder.h"
+#include "entry_decoder.h"
 #include "fake_platform.h"
 
 namespace test {
@@ -15,8 +15,21 @@ namespace test {
 constexpr char kRoot[] = "C:\\Root\\";
 constexpr char kArchivePath[] = "C:\\Downloads\\sea.exe";
 
+// The plain byte-at-a-time loop: the reference that DecodeArchive's runs must match exactly.
+inline void DecodeArchiveByteWise(ExtractionState* state) {
+  for (int byte = ReadArchiveByte(state); byte != -1; byte = ReadArchiveByte(state)) {
+    DecodeArchiveByte(byte, state);
+  }
+}
+
 struct DecoderRun {
-  ProgressDialogRecord record{};
+  int32_t requested = -1;  // the last progress asked for, -1 once taken
+  bool cancelled = false;
+  // How often the failure hook was called during the last run.
+  static int& failures_reported() {
+    static int count = 0;
+    return count;
+  }
   ArchiveTrailer trailer{};
   ExtractionState state{};
   uint8_t decode_buffer[kBlockSize];
@@ -32,16 +45,24 @@ struct DecoderRun {
     trailer = ArchiveTrailer{};
     trailer.archive_size = archive_size;
     PrepareExtractionState(&state, platform::OpenForReading(kArchivePath), &trailer,
-                           decode_buffer, read_buffer, reinterpret_cast<platform::Window>(0x77),
-                           &record);
+                           decode_buffer, read_buffer);
     strcpy(state.extraction_root, kRoot);
-    record.requested_position = -1;
+    state.progress_context = this;
+    state.report_progress = [](void* run, int32_t percent) -> int32_t {
+      auto* self = static_cast<DecoderRun*>(run);
+      self->requested = percent;
+      return self->cancelled ? 1 : 0;
+    };
+    failures_reported() = 0;
+    state.report_failure = [](const ExtractionState* s) {
+      // The hook is called with the failure already recorded.
+      if (s->failure.kind != EntryFailure::kNone) ++failures_reported();
+    };
     fake::world().on_read = [this](int n) {
       // A progress call always comes just before the read of its block.
-      int32_t asked = record.requested_position;
-      if (asked != -1) progress.push_back(asked);
-      record.requested_position = -1;
-      if (n == cancel_at_read) record.cancelled = 1;
+      if (requested != -1) progress.push_back(requested);
+      requested = -1;
+      if (n == cancel_at_read) cancelled = true;
     };
     if (byte_wise) {
       DecodeArchiveByteWise(&state);

@@ -1,8 +1,7 @@
-#include "archive/entry_decoder.h"
+#include "entry_decoder.h"
 
 #include <gtest/gtest.h>
 
-#include "common/resource_ids.h"
 #include "decoder_harness.h"
 #include "stream_builder.h"
 
@@ -33,7 +32,7 @@ TEST_F(EntryDecoder, CreatesDirectoriesFilesAndEmptyFilesInStreamOrder) {
                                     "F C:\\Root\\Disk1\\sub\\data1.cab", "D C:\\Root\\Disk1\\sub",
                                     "F C:\\Root\\Disk1\\empty.txt", "F C:\\Root\\Disk1\\Setup.exe",
                                     "D C:\\Root\\Disk1"}));
-  EXPECT_TRUE(fake::world().boxes.empty());
+  EXPECT_EQ(run.state.failure.kind, EntryFailure::kNone);
 }
 
 TEST_F(EntryDecoder, FileEndingOnTheLastByteOfABlockIsClosedThen) {
@@ -97,7 +96,8 @@ TEST_F(EntryDecoder, CancelIsSeenAtTheNextProgressPoint) {
   run.Run(stream, static_cast<uint32_t>(stream.size()));
   EXPECT_EQ(run.state.error_flag, 1);
   EXPECT_EQ(fake::world().reads, 10);  // block 11 is never read
-  EXPECT_TRUE(fake::world().boxes.empty());
+  EXPECT_EQ(run.state.failure.kind, EntryFailure::kNone) << "a cancel is not a failure";
+  EXPECT_EQ(DecoderRun::failures_reported(), 0);
   EXPECT_NE(run.state.output_file, nullptr);  // left for the worker to close
   platform::CloseFile(run.state.output_file);
 }
@@ -147,10 +147,10 @@ TEST_F(EntryDecoder, StreamLongerThanTheFileDecodesZerosAndFailsOnTheEmptyName) 
   DecoderRun run;
   run.Run(stream, static_cast<uint32_t>(stream.size() + 40));
   EXPECT_EQ(run.state.error_flag, 1);
-  ASSERT_EQ(fake::world().boxes.size(), 1u);
-  EXPECT_EQ(fake::world().boxes[0].text, TEXT_ERR_CREATE_FILE);
-  EXPECT_EQ(fake::world().boxes[0].caption, "C:\\Root\\");
-  EXPECT_EQ(fake::world().boxes[0].owner, reinterpret_cast<void*>(0x77));
+  EXPECT_EQ(run.state.failure.kind, EntryFailure::kBadName);
+  EXPECT_EQ(run.state.failure.name_problem, NameProblem::kEmpty);
+  EXPECT_STREQ(run.state.failure.path, "C:\\Root\\");
+  EXPECT_EQ(DecoderRun::failures_reported(), 1);
 }
 
 TEST_F(EntryDecoder, AByteAfterTheErrorFlagHasNoEffect) {
@@ -169,23 +169,27 @@ TEST_F(EntryDecoder, UncreatableDirectoryIsRecordedAndItsFilesFail) {
   DecoderRun run;
   run.Run(stream, static_cast<uint32_t>(stream.size()));
   EXPECT_EQ(run.state.error_flag, 1);
-  ASSERT_EQ(fake::world().boxes.size(), 1u);
-  EXPECT_EQ(fake::world().boxes[0].caption, "C:\\Root\\Disk1\\a");
+  EXPECT_EQ(run.state.failure.kind, EntryFailure::kCannotCreate);
+  EXPECT_STREQ(run.state.failure.path, "C:\\Root\\Disk1\\a");
   EXPECT_EQ(run.CleanupPaths(), (std::vector<std::string>{"D C:\\Root\\Disk1"}));
   EXPECT_FALSE(fake::Exists("C:\\Root\\b"));  // nothing after the failure
 }
 
 TEST_F(EntryDecoder, DamagedNamesAreNeverCreated) {
   for (const char* name : {"..\\evil.exe", "Disk1\\..\\..\\evil", "\\abs", "C:\\abs", "a/b",
-                           "NUL", "Disk1\\com3.txt", "a\\\\b", "x:y", ""}) {
+                           "NUL", "Disk1\\com3.txt", "a\\\\b", "x:y", "", "..\\x (directory)"}) {
     fake::Reset();
-    std::string stream = FileEntry(name, "payload");
+    // The last name stands for a directory entry "..\x".
+    const bool directory = std::string(name) == "..\\x (directory)";
+    if (directory) name = "..\\x";
+    std::string stream = directory ? DirEntry(name) : FileEntry(name, "payload");
     DecoderRun run;
     run.Run(stream, static_cast<uint32_t>(stream.size()));
     EXPECT_EQ(run.state.error_flag, 1) << name;
-    ASSERT_EQ(fake::world().boxes.size(), 1u) << name;
-    EXPECT_EQ(fake::world().boxes[0].text, TEXT_ERR_CREATE_FILE);
-    EXPECT_EQ(fake::world().boxes[0].caption, std::string(test::kRoot) + name);
+    EXPECT_EQ(run.state.failure.kind, EntryFailure::kBadName) << name;
+    EXPECT_NE(run.state.failure.name_problem, NameProblem::kNone) << name;
+    EXPECT_EQ(std::string(run.state.failure.path), std::string(test::kRoot) + name);
+    EXPECT_EQ(DecoderRun::failures_reported(), 1) << name;
     EXPECT_TRUE(run.CleanupPaths().empty()) << name;
     // Only the fixture's own paths exist: nothing was created anywhere.
     EXPECT_EQ(fake::Paths().size(), 4u) << name;
@@ -200,8 +204,8 @@ TEST_F(EntryDecoder, OverlongNamesAndPathsFailWithoutOverrunningBuffers) {
   DecoderRun run;
   run.Run(endless, static_cast<uint32_t>(endless.size()));
   EXPECT_EQ(run.state.error_flag, 1);
-  ASSERT_EQ(fake::world().boxes.size(), 1u);
-  EXPECT_EQ(fake::world().boxes[0].caption.size(), kMaxPathLength);
+  EXPECT_EQ(run.state.failure.kind, EntryFailure::kNameTooLong);
+  EXPECT_EQ(strlen(run.state.failure.path), kMaxPathLength);
 
   // A valid name whose full path is longer than 259 characters.
   fake::Reset();
@@ -229,12 +233,12 @@ TEST_F(EntryDecoder, FailedWriteOrCloseIsAnErrorAndTheFileIsStillDeletedLater) {
     DecoderRun run;
     run.Run(stream, static_cast<uint32_t>(stream.size()), byte_wise);
     EXPECT_EQ(run.state.error_flag, 1);
-    ASSERT_EQ(fake::world().boxes.size(), 1u);
-    EXPECT_EQ(fake::world().boxes[0].caption, "C:\\Root\\full.bin");
+    EXPECT_EQ(run.state.failure.kind, EntryFailure::kCannotWrite);
+    EXPECT_STREQ(run.state.failure.path, "C:\\Root\\full.bin");
     EXPECT_EQ(run.CleanupPaths(), (std::vector<std::string>{"F C:\\Root\\full.bin"}));
     EXPECT_FALSE(fake::Exists("C:\\Root\\next"));
     CloseOutputFile(&run.state);
-    EXPECT_EQ(fake::world().boxes.size(), 1u);  // reported once
+    EXPECT_EQ(DecoderRun::failures_reported(), 1);  // reported once
   }
 }
 
@@ -255,9 +259,8 @@ TEST_F(EntryDecoder, ReadErrorIsReportedOnceAsADamagedFile) {
   DecoderRun run;
   run.Run(stream, static_cast<uint32_t>(stream.size()));
   EXPECT_EQ(run.state.error_flag, 1);
-  ASSERT_EQ(fake::world().boxes.size(), 1u);
-  EXPECT_EQ(fake::world().boxes[0].text, TEXT_ERR_NOT_SEA);
-  EXPECT_EQ(fake::world().boxes[0].caption, TEXT_ERROR_TITLE);
+  EXPECT_EQ(run.state.failure.kind, EntryFailure::kArchiveUnreadable);
+  EXPECT_EQ(DecoderRun::failures_reported(), 1);
   EXPECT_EQ(ReadArchiveByte(&run.state), -1);
   platform::CloseFile(run.state.output_file);
 }

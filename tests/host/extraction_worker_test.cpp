@@ -1,14 +1,15 @@
-#include "archive/extraction_worker.h"
+#include "extraction_worker.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
 
-#include "common/resource_ids.h"
-#include "common/sea_result.h"
+#include "messages.h"
+#include "resource_ids.h"
+#include "sea_result.h"
 #include "fake_platform.h"
-#include "handoff/restart.h"
+#include "restart.h"
 #include "stream_builder.h"
 
 namespace {
@@ -19,7 +20,6 @@ class ExtractionWorker : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::Reset();
-    ForgetRebootRequestResetForTesting();
     owned_record.reset(new ProgressDialogRecord{});
     record = owned_record.get();
     record->dialog_window = kDialog;
@@ -107,27 +107,36 @@ TEST_F(ExtractionWorker, SignedFileExtractsWithItsSideFiles) {
 TEST_F(ExtractionWorker, InvalidFilesAreRefusedBeforeAnythingIsCreated) {
   const std::string stream = StandardStream();
   struct Case {
-    const char* what;
+    std::string what;
     std::string file;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {"wrong magic", std::string(2000, 'x')},
+      {"magic off by its last byte",
+       std::string(100, 'M') + "KOVSEB" + test::Trailer(10, 10, 1, {{}, {}, {}, {}}).substr(6)},
+      {"side file over the stream", std::string(100, 'M') + test::Trailer(0, 10, 1, {{}, {}, {}, {5, 10}})},
       {"shorter than a trailer", "KOVSEA"},
       {"archive size 0", std::string(100, 'M') + test::Trailer(10, 0, 0, {{}, {}, {}, {}})},
       {"stream past the trailer", std::string(100, 'M') + test::Trailer(90, 20, 1, {{}, {}, {}, {}})},
       {"offset wraps", std::string(100, 'M') + test::Trailer(0xFFFFFFF0u, 0x20, 1, {{}, {}, {}, {}})},
-      {"slot past the trailer", std::string(100, 'M') + test::Trailer(0, 10, 1, {{}, {95, 10}, {}, {}})},
       // Signed: the stream may not reach into the certificate table behind the trailer.
       {"stream into the certificate table",
        test::PeImage(1024, 1024 + 4 + kTrailerSize, 8) + "abcd" +
            test::Trailer(1024, 4 + kTrailerSize + 1, 1, {{}, {}, {}, {}}) + std::string(8, 'C')},
   };
+  for (int slot = 0; slot < 4; ++slot) {
+    test::Slot slots[4] = {};
+    slots[slot] = {95, 6};  // one byte into the trailer at 100
+    cases.push_back({"slot " + std::to_string(slot) + " past the trailer",
+                     std::string(100, 'M') + test::Trailer(0, 10, 1, slots)});
+  }
   for (const Case& c : cases) {
     SetUp();
     fake::PutFile(fake::world().own_path, c.file);
     EXPECT_EQ(Run(), kSeaErrorAborted) << c.what;
     ASSERT_EQ(fake::world().boxes.size(), 1u) << c.what;
-    EXPECT_EQ(fake::world().boxes[0].text, TEXT_ERR_NOT_SEA);
-    EXPECT_EQ(fake::world().boxes[0].caption, TEXT_ERROR_TITLE);
+    EXPECT_EQ(fake::world().boxes[0].text, MessageText(IDS_ERR_NOT_SEA));
+    EXPECT_EQ(fake::world().boxes[0].caption, MessageText(IDS_ERROR_TITLE));
     EXPECT_EQ(fake::world().boxes[0].owner, kDialog);
     EXPECT_EQ(fake::EventIndex("mkdir"), -1) << c.what;
     EXPECT_EQ(fake::EventIndex("set Reboot"), -1) << "no hand-off: " << c.what;
@@ -135,11 +144,23 @@ TEST_F(ExtractionWorker, InvalidFilesAreRefusedBeforeAnythingIsCreated) {
   }
 }
 
+TEST_F(ExtractionWorker, FileWhoseCloseFailsFailsItsEntry) {
+  // A small file on a full disk: every write lands in the stream's buffer, the close fails.
+  WriteOwnFile(StandardStream());
+  fake::world().fail_close.insert("C:\\TEMP\\KOV11426\\DISK1\\SETUP.EXE");
+  EXPECT_EQ(Run(), kSeaErrorAborted);
+  ASSERT_EQ(fake::world().boxes.size(), 1u);
+  EXPECT_EQ(fake::world().boxes[0].text, "Cannot create the current file.");
+  EXPECT_EQ(fake::world().boxes[0].caption, "C:\\Temp\\KOV11426\\Disk1\\Setup.exe");
+  EXPECT_TRUE(fake::world().started_programs.empty());
+  ExpectNothingLeft();
+}
+
 TEST_F(ExtractionWorker, UnreadableOwnFileIsNotAValidArchive) {
   fake::world().own_path = "C:\\Downloads\\vanished.exe";
   EXPECT_EQ(Run(), kSeaErrorAborted);
   ASSERT_EQ(fake::world().boxes.size(), 1u);
-  EXPECT_EQ(fake::world().boxes[0].text, TEXT_ERR_NOT_SEA);
+  EXPECT_EQ(fake::world().boxes[0].text, MessageText(IDS_ERR_NOT_SEA));
 }
 
 TEST_F(ExtractionWorker, RootThatCannotBeMadeStopsTheRunWithoutAHandOff) {
@@ -163,8 +184,8 @@ TEST_F(ExtractionWorker, RootThatCannotBeMadeStopsTheRunWithoutAHandOff) {
     const size_t paths_before = fake::Paths().size();
     EXPECT_EQ(Run(), kSeaErrorAborted) << c.what;
     ASSERT_EQ(fake::world().boxes.size(), 1u) << c.what;
-    EXPECT_EQ(fake::world().boxes[0].text, TEXT_ERR_TEMP_DIR);
-    EXPECT_EQ(fake::world().boxes[0].caption, TEXT_ERROR_TITLE);
+    EXPECT_EQ(fake::world().boxes[0].text, MessageText(IDS_ERR_TEMP_DIR));
+    EXPECT_EQ(fake::world().boxes[0].caption, MessageText(IDS_ERROR_TITLE));
     EXPECT_EQ(fake::EventIndex("set Reboot"), -1) << c.what;
     EXPECT_EQ(fake::Paths().size(), paths_before) << c.what;
     EXPECT_EQ(fake::world().open_files, 0);

@@ -1,12 +1,13 @@
-#include "handoff/handoff.h"
+#include "handoff.h"
 
 #include <gtest/gtest.h>
 
 #include <string.h>
 
-#include "common/resource_ids.h"
+#include "messages.h"
+#include "resource_ids.h"
 #include "fake_platform.h"
-#include "handoff/restart.h"
+#include "restart.h"
 #include "stream_builder.h"
 
 namespace {
@@ -20,7 +21,6 @@ class HandOff : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::Reset();
-    ForgetRebootRequestResetForTesting();
     memset(&state, 0, sizeof state);
     memset(&trailer, 0, sizeof trailer);
     strcpy(state.extraction_root, kRoot);
@@ -105,7 +105,7 @@ TEST_F(HandOff, CompleteRunWritesSideFilesStartsSetupWaitsAndDeletesNewestFirst)
 TEST_F(HandOff, ErrorFlagOnlyResetsTheRequestAndDeletes) {
   state.error_flag = 1;
   trailer.admin = {4, 5};
-  HandOffToInstaller(archive, &state);
+  const bool request_reset = HandOffToInstaller(archive, &state);
   EXPECT_TRUE(fake::world().hidden_windows.empty());
   EXPECT_TRUE(fake::world().started_programs.empty());
   EXPECT_EQ(fake::EventIndex("find"), -1);
@@ -113,7 +113,7 @@ TEST_F(HandOff, ErrorFlagOnlyResetsTheRequestAndDeletes) {
   EXPECT_FALSE(fake::Exists(std::string(kDisk) + "KOVadmin.dat"));
   EXPECT_FALSE(fake::Exists(kRoot));
   EXPECT_EQ(fake::world().events.front(), "set Reboot 0");
-  EXPECT_TRUE(RebootRequestResetByThisRun());
+  EXPECT_TRUE(request_reset);
   EXPECT_EQ(state.archive_file, archive) << "the worker closes it";
   platform::CloseFile(archive);
 }
@@ -143,20 +143,27 @@ TEST_F(HandOff, SideFileBytesBeyondTheFileAreZero) {
 TEST_F(HandOff, UncreatableOrShortSideFileIsReportedAndTheRestGoesOn) {
   trailer.admin = {4, 5};
   trailer.client = {13, 6};
+  trailer.net = {20, 3};
   fake::world().fail_create.insert(fake::Upper(std::string(kDisk) + "KOVadmin.dat"));
-  fake::world().write_budget = 3;  // the disk fills inside KOVclient.dat
+  // KOVclient.dat's writes are all accepted, but its close finds the disk full.
+  fake::world().fail_close.insert(fake::Upper(std::string(kDisk) + "KOVclient.dat"));
   std::vector<std::string> present;
   fake::world().on_program_run = [&](const std::string&) {
-    present.push_back(fake::Exists(std::string(kDisk) + "KOVclient.dat") ? "client" : "");
+    for (const char* name : {"KOVadmin.dat", "KOVclient.dat", "KOVnet.dat"}) {
+      if (fake::Exists(std::string(kDisk) + name)) present.push_back(name);
+    }
   };
   HandOffToInstaller(archive, &state);
   ASSERT_EQ(fake::world().boxes.size(), 2u);
-  EXPECT_EQ(fake::world().boxes[0].text, TEXT_ERR_CREATE_ADMIN);
+  for (const auto& box : fake::world().boxes) {
+    EXPECT_EQ(box.text, "Cannot create admin file.");
+    EXPECT_EQ(box.owner, kDialog);
+  }
   EXPECT_EQ(fake::world().boxes[0].caption, std::string(kDisk) + "KOVadmin.dat");
-  EXPECT_EQ(fake::world().boxes[0].owner, kDialog);
   EXPECT_EQ(fake::world().boxes[1].caption, std::string(kDisk) + "KOVclient.dat");
-  EXPECT_EQ(present, (std::vector<std::string>{"client"}));
-  EXPECT_FALSE(fake::Exists(std::string(kDisk) + "KOVclient.dat")) << "deleted at the end";
+  EXPECT_EQ(present, (std::vector<std::string>{"KOVnet.dat"}))
+      << "the installer runs, but never sees a side file cut short";
+  EXPECT_EQ(fake::world().started_programs.size(), 1u);
 }
 
 TEST_F(HandOff, MissingSetupShowsTheQuotedCommandLineAndStillWaitsAndDeletes) {
@@ -164,7 +171,7 @@ TEST_F(HandOff, MissingSetupShowsTheQuotedCommandLineAndStillWaitsAndDeletes) {
   fake::world().windows["isdelete"] = {77};
   HandOffToInstaller(archive, &state);
   ASSERT_EQ(fake::world().boxes.size(), 1u);
-  EXPECT_EQ(fake::world().boxes[0].text, TEXT_ERR_START_EXE);
+  EXPECT_EQ(fake::world().boxes[0].text, MessageText(IDS_ERR_START_EXE));
   EXPECT_EQ(fake::world().boxes[0].caption, std::string("\"") + kDisk + "Setup.exe\"");
   EXPECT_EQ(fake::world().waited_processes, (std::vector<uint32_t>{77}));
   EXPECT_FALSE(fake::Exists(kRoot));
@@ -191,18 +198,25 @@ TEST(WaitForInstallerWindowsTest, UnopenableProcessPausesBetweenPassesInsteadOfS
   EXPECT_TRUE(fake::world().waited_processes.empty());
 }
 
-TEST(DeleteCleanupListTest, DeletesNewestFirstIgnoresFailuresAndFreesEveryNode) {
+TEST(DeleteCleanupListTest, DeletesNewestFirstAndLeavesWhatIsInUseToTheNextStart) {
   fake::Reset();
   CleanupList list = {nullptr};
   fake::PutDirectory("C:\\Temp\\R");
   fake::PutFile("C:\\Temp\\R\\kept-by-installer", "x");
-  PushCleanup(&list, "C:\\Temp\\R", CleanupKind::kDirectory);
-  PushCleanup(&list, "C:\\Temp\\R\\gone-already", CleanupKind::kFile);
+  fake::PutFile("C:\\Temp\\R\\held", "x");
+  fake::PutFile("C:\\Temp\\R\\plain", "x");
+  fake::world().held_open = {"C:\\TEMP\\R\\HELD"};
+  for (const char* path : {"C:\\Temp\\R", "C:\\Temp\\R\\held", "C:\\Temp\\R\\gone-already", "C:\\Temp\\R\\plain"}) {
+    PushCleanup(&list, path, std::string(path) == "C:\\Temp\\R" ? CleanupKind::kDirectory : CleanupKind::kFile);
+  }
   fake::world().events.clear();
   DeleteCleanupList(&list);
   EXPECT_EQ(list.head, nullptr);
   EXPECT_EQ(fake::world().events,
-            (std::vector<std::string>{"delete C:\\Temp\\R\\gone-already", "rmdir C:\\Temp\\R"}));
+            (std::vector<std::string>{"delete C:\\Temp\\R\\plain", "delete C:\\Temp\\R\\gone-already",
+                                      "delete C:\\Temp\\R\\held", "delete at restart C:\\Temp\\R\\held",
+                                      "rmdir C:\\Temp\\R", "delete at restart C:\\Temp\\R"}))
+      << "what is gone needs no request; the directory follows its file";
   EXPECT_TRUE(fake::IsDirectory("C:\\Temp\\R")) << "a directory the installer wrote into stays";
   EXPECT_EQ(fake::world().live_allocations, 0);
 }

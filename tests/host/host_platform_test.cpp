@@ -1,4 +1,5 @@
-// The host platform against the real file system: the same seam the packer uses.
+// The host platform against the real file system: the same seam the packer uses, with the
+// paths of a directory target relative to it.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -6,12 +7,13 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
-#include "platform/host/host_platform.h"
-#include "platform/platform.h"
+#include "host_files.h"
 
 namespace fs = std::filesystem;
+namespace host = platform::host;
 
 namespace {
 
@@ -19,42 +21,89 @@ class HostPlatform : public ::testing::Test {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/kovsea-host-XXXXXX";
-    root = std::string(mkdtemp(tmpl)) + "/";
-    platform::ConfigureHostNames("CP1252", root.c_str());
+    root = mkdtemp(tmpl);
+    fs::create_directories(root / "out");
+    ASSERT_TRUE(host::SetCodepage("CP1252"));
+    ASSERT_TRUE(host::TargetDirectory((root / "out").string()));
   }
-  void TearDown() override { fs::remove_all(root); }
-  std::string root;
+  void TearDown() override {
+    host::ClearTarget();
+    fs::remove_all(root);
+  }
+  static void Write(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+  static std::string Read(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  fs::path root;
 };
 
 TEST_F(HostPlatform, DirectoriesAreMadeOnceAndRemovedOnlyWhenEmpty) {
-  const std::string dir = root + "Disk1";
-  ASSERT_TRUE(platform::MakeDirectory(dir.c_str()));
-  EXPECT_FALSE(platform::MakeDirectory(dir.c_str())) << "an existing directory is an error";
-  EXPECT_FALSE(platform::MakeDirectory((root + "missing\\child").c_str())) << "no parents made";
-  platform::File* f = platform::CreateForWriting((root + "Disk1\\data.bin").c_str());
+  ASSERT_TRUE(platform::MakeDirectory("Disk1"));
+  EXPECT_FALSE(platform::MakeDirectory("Disk1")) << "an existing directory is an error";
+  EXPECT_FALSE(platform::MakeDirectory("missing\\child")) << "no parents made";
+  platform::File* f = platform::CreateForWriting("Disk1\\data.bin");
   ASSERT_NE(f, nullptr);
   EXPECT_TRUE(platform::WriteBytes(f, "abcdef", 6));
   EXPECT_TRUE(platform::CloseFile(f));
-  EXPECT_TRUE(fs::exists(root + "Disk1/data.bin")) << "backslashes become slashes";
-  EXPECT_FALSE(platform::RemoveEmptyDirectory(dir.c_str()));
-  EXPECT_FALSE(platform::DeleteFileAt(dir.c_str())) << "a directory is not a file";
-  EXPECT_TRUE(platform::DeleteFileAt((root + "Disk1\\data.bin").c_str()));
-  EXPECT_TRUE(platform::RemoveEmptyDirectory(dir.c_str()));
-  EXPECT_FALSE(fs::exists(dir));
+  EXPECT_EQ(Read(root / "out" / "Disk1" / "data.bin"), "abcdef") << "backslashes become slashes";
+  EXPECT_FALSE(platform::RemoveEmptyDirectory("Disk1"));
+  EXPECT_FALSE(platform::DeleteFileAt("Disk1")) << "a directory is not a file";
+  EXPECT_TRUE(platform::DeleteFileAt("Disk1\\data.bin"));
+  EXPECT_TRUE(platform::RemoveEmptyDirectory("Disk1"));
+  EXPECT_FALSE(fs::exists(root / "out" / "Disk1"));
+  EXPECT_FALSE(host::ExistedBefore("Disk1"));
 }
 
-TEST_F(HostPlatform, NamesAreConvertedFromTheCodePage) {
-  platform::File* f = platform::CreateForWriting((root + "caf\xe9.txt").c_str());
+TEST_F(HostPlatform, NamesAreConvertedOneComponentAtATime) {
+  platform::File* f = platform::CreateForWriting("caf\xe9.txt");
   ASSERT_NE(f, nullptr);
   platform::CloseFile(f);
-  EXPECT_TRUE(fs::exists(root + "caf\xc3\xa9.txt"));
+  EXPECT_TRUE(fs::exists(root / "out" / "caf\xc3\xa9.txt"));
+  // In code page 932, 0x95 0x5C is one character; split at the backslash its lead byte stands
+  // alone and cannot be converted.
+  ASSERT_TRUE(host::SetCodepage("CP932"));
+  EXPECT_EQ(platform::CreateForWriting("\x95\\\x8e\xa6.txt"), nullptr);
+  EXPECT_EQ(host::LastRefusal(), host::Refusal::kUnspellable);
+  EXPECT_FALSE(host::SetCodepage("CP037")) << "EBCDIC moves the ASCII letters";
+}
+
+TEST_F(HostPlatform, NothingIsReachedThroughALink) {
+  fs::create_directories(root / "outside");
+  Write(root / "outside" / "victim", "precious");
+  fs::create_directory_symlink("../outside", root / "out" / "dirlink");
+  fs::create_symlink("../outside/victim", root / "out" / "filelink");
+  fs::create_symlink("../outside/new", root / "out" / "dangling");
+  EXPECT_EQ(platform::CreateForWriting("dirlink\\victim"), nullptr);
+  EXPECT_EQ(host::LastRefusal(), host::Refusal::kLink);
+  EXPECT_EQ(platform::CreateForWriting("filelink"), nullptr);
+  EXPECT_EQ(host::LastRefusal(), host::Refusal::kLink);
+  EXPECT_EQ(platform::CreateForWriting("dangling"), nullptr);
+  EXPECT_FALSE(platform::MakeDirectory("dirlink\\sub"));
+  EXPECT_FALSE(platform::DeleteFileAt("dirlink\\victim"));
+  EXPECT_EQ(platform::OpenForReading("dirlink\\victim"), nullptr);
+  EXPECT_EQ(Read(root / "outside" / "victim"), "precious");
+  EXPECT_FALSE(fs::exists(root / "outside" / "new"));
+  EXPECT_FALSE(fs::exists(root / "outside" / "sub"));
+}
+
+TEST_F(HostPlatform, WhatWasThereBeforeIsKnownAsSuch) {
+  fs::create_directories(root / "out" / "Disk1");
+  Write(root / "out" / "Disk1" / "old.txt", "old");
+  EXPECT_FALSE(platform::MakeDirectory("Disk1"));
+  platform::File* f = platform::CreateForWriting("Disk1\\old.txt");
+  ASSERT_NE(f, nullptr);
+  platform::CloseFile(f);
+  EXPECT_EQ(Read(root / "out" / "Disk1" / "old.txt"), "") << "an existing file is truncated";
+  platform::CloseFile(platform::CreateForWriting("Disk1\\new.txt"));
+  EXPECT_TRUE(host::ExistedBefore("Disk1"));
+  EXPECT_TRUE(host::ExistedBefore("Disk1\\old.txt"));
+  EXPECT_FALSE(host::ExistedBefore("Disk1\\new.txt"));
 }
 
 TEST_F(HostPlatform, ReadsSeeksAndReportsLength) {
-  platform::File* f = platform::CreateForWriting((root + "x").c_str());
-  platform::WriteBytes(f, "0123456789", 10);
-  platform::CloseFile(f);
-  platform::File* in = platform::OpenForReading((root + "x").c_str());
+  Write(root / "x", "0123456789");
+  platform::File* in = host::OpenHostFile((root / "x").string());
   ASSERT_NE(in, nullptr);
   uint64_t length = 0;
   EXPECT_TRUE(platform::FileLength(in, &length));
@@ -67,20 +116,27 @@ TEST_F(HostPlatform, ReadsSeeksAndReportsLength) {
   platform::CloseFile(in);
 }
 
-TEST_F(HostPlatform, CatalogueRecordsWithoutTouchingTheDisk) {
-  platform::OpenCatalogue("<cat>\\");
-  EXPECT_TRUE(platform::MakeDirectory("<cat>\\Disk1"));
-  platform::File* f = platform::CreateForWriting("<cat>\\Disk1\\a");
+TEST_F(HostPlatform, CatalogueRecordsWithoutTouchingTheDiskOrReadingData) {
+  Write(root / "archive", "0123456789");
+  platform::File* archive = host::OpenHostFile((root / "archive").string());
+  host::TargetCatalogue();
+  EXPECT_TRUE(platform::MakeDirectory("Disk1"));
+  platform::File* f = platform::CreateForWriting("DISK1\\a");  // names compare as Windows does
   ASSERT_NE(f, nullptr);
   platform::WriteBytes(f, "xyz", 3);
+  ASSERT_TRUE(platform::CanCopyBetween(archive, f));
+  platform::SeekTo(archive, 4);
+  EXPECT_EQ(platform::CopyBetween(archive, f, 100), 6u) << "only as far as the file goes";
   platform::CloseFile(f);
-  EXPECT_EQ(platform::CreateForWriting("<cat>\\Other\\b"), nullptr) << "its directory came first";
-  const auto entries = platform::CloseCatalogue();
+  EXPECT_EQ(platform::CreateForWriting("Other\\b"), nullptr) << "its directory came first";
+  EXPECT_EQ(host::LastRefusal(), host::Refusal::kNoParent);
+  const auto entries = host::TakeCatalogue();
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_TRUE(entries[0].is_directory);
-  EXPECT_EQ(entries[1].name, "Disk1\\a");
-  EXPECT_EQ(entries[1].size, 3u);
-  EXPECT_FALSE(fs::exists("<cat>"));
+  EXPECT_EQ(entries[1].name, "DISK1\\a");
+  EXPECT_EQ(entries[1].size, 9u);
+  EXPECT_FALSE(fs::exists(root / "out" / "Disk1"));
+  platform::CloseFile(archive);
 }
 
 }  // namespace

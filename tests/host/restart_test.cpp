@@ -1,4 +1,4 @@
-#include "handoff/restart.h"
+#include "restart.h"
 
 #include <gtest/gtest.h>
 
@@ -8,13 +8,15 @@ namespace {
 
 const std::string kProduct = "SOFTWARE\\ORVANE\\KOV";
 const std::string kRun = "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN";
+const std::string kRunOnce = "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE";
+const char kRunValue[] = "Run KOV SEA Installer on Reboot";
 
 class RestartProtocol : public ::testing::Test {
  protected:
   void SetUp() override {
     fake::Reset();
-    ForgetRebootRequestResetForTesting();
     fake::world().registry[kRun];
+    fake::world().registry[kRunOnce];
   }
   void TearDown() override { EXPECT_EQ(fake::world().open_keys, 0) << "a key was left open"; }
 
@@ -27,15 +29,16 @@ class RestartProtocol : public ::testing::Test {
 
   // A run whose hand-off reset the request, then the installer answered.
   void RunWithAnswer(const std::string& raw_bytes) {
-    ASSERT_EQ(SetRebootRequest(0), 1);
+    const bool reset = SetRebootRequest(0);
+    ASSERT_TRUE(reset);
     InstallerAnswers(raw_bytes);
-    RestartStep();
+    RestartStep(reset);
   }
 };
 
 TEST_F(RestartProtocol, HandOffResetStoresAFourByteZero) {
   InstallerAnswers(Dword(2));
-  EXPECT_EQ(SetRebootRequest(0), 1);
+  EXPECT_TRUE(SetRebootRequest(0));
   const auto& value = fake::world().registry[kProduct]["Reboot"];
   EXPECT_EQ(value.type, fake::RegistryValue::kDword);
   EXPECT_EQ(value.bytes, Dword(0));
@@ -60,39 +63,44 @@ TEST_F(RestartProtocol, OnlyRequestsOneTwoAndThreeRestart) {
 }
 
 TEST_F(RestartProtocol, MissingKeyValueOrAccessMeansNoRestart) {
-  ASSERT_EQ(SetRebootRequest(0), 1);
+  ASSERT_TRUE(SetRebootRequest(0));
   fake::world().registry[kProduct].erase("Reboot");
-  RestartStep();
+  RestartStep(true);
   EXPECT_EQ(fake::world().restart_requests, 0);
 
   fake::world().registry.erase(kProduct);
-  RestartStep();
+  RestartStep(true);
   EXPECT_EQ(fake::world().restart_requests, 0);
 
   fake::world().registry_denied = true;
-  EXPECT_EQ(SetRebootRequest(0), 0);
+  EXPECT_FALSE(SetRebootRequest(0));
   EXPECT_EQ(GetRebootRequest(), 0u);
-  RestartStep();
+  RestartStep(true);
   EXPECT_EQ(fake::world().restart_requests, 0);
 }
 
-TEST_F(RestartProtocol, RequestTwoRegistersExactlyTheOwnPathThenRestarts) {
+TEST_F(RestartProtocol, RequestTwoRegistersTheQuotedOwnPathToRunOnceThenRestarts) {
   fake::world().own_path = "C:\\Users\\admin\\Downloads\\product sea.exe";
   RunWithAnswer(Dword(2));
-  const auto& value = fake::world().registry[kRun]["Run KOV SEA Installer on Reboot"];
+  const auto& value = fake::world().registry[kRunOnce][kRunValue];
   EXPECT_EQ(value.type, fake::RegistryValue::kString);
-  EXPECT_EQ(value.bytes, fake::world().own_path + std::string(1, '\0'));
+  EXPECT_EQ(value.bytes, "\"" + fake::world().own_path + "\"" + std::string(1, '\0'));
+  EXPECT_EQ(fake::world().registry[kRun].count(kRunValue), 0u) << "Run skips elevated programs";
   EXPECT_EQ(fake::world().restart_requests, 1);
   EXPECT_LT(fake::EventIndex("set Run KOV SEA"), fake::EventIndex("restart"));
   // The request stays until the next run's hand-off.
   EXPECT_EQ(GetRebootRequest(), 2u);
 }
 
-TEST_F(RestartProtocol, NextRunRemovesTheRunValueWhateverItsOwnAnswer) {
-  fake::world().registry[kRun]["Run KOV SEA Installer on Reboot"] =
-      fake::RegistryValue{fake::RegistryValue::kString, std::string("C:\\x.exe\0", 9)};
+TEST_F(RestartProtocol, NextRunRemovesTheValueFromRunAndRunOnceWhateverItsOwnAnswer) {
+  // One left by an older build in Run, one by a run started by hand since the request.
+  for (const std::string& key : {kRun, kRunOnce}) {
+    fake::world().registry[key][kRunValue] =
+        fake::RegistryValue{fake::RegistryValue::kString, std::string("C:\\x.exe\0", 9)};
+  }
   RunWithAnswer(Dword(0));
-  EXPECT_EQ(fake::world().registry[kRun].count("Run KOV SEA Installer on Reboot"), 0u);
+  EXPECT_EQ(fake::world().registry[kRun].count(kRunValue), 0u);
+  EXPECT_EQ(fake::world().registry[kRunOnce].count(kRunValue), 0u);
   EXPECT_EQ(fake::world().restart_requests, 0);
 }
 
@@ -106,10 +114,10 @@ TEST_F(RestartProtocol, RequestThreeDeletesTheProductKeyOnceAndRestartsEvenIfTha
 
   // Without the parent key the deletion cannot even be asked for; the restart still is.
   SetUp();
-  ASSERT_EQ(SetRebootRequest(0), 1);
+  ASSERT_TRUE(SetRebootRequest(0));
   InstallerAnswers(Dword(3));
   fake::world().registry.erase("SOFTWARE\\ORVANE");
-  RestartStep();
+  RestartStep(true);
   EXPECT_FALSE(fake::HasEvent("delete key KOV"));
   EXPECT_EQ(fake::world().restart_requests, 1);
 }
@@ -133,11 +141,11 @@ TEST_F(RestartProtocol, RunThatNeverReachedTheHandOffRestartsNothing) {
   for (uint32_t leftover : {1u, 2u, 3u}) {
     SetUp();
     InstallerAnswers(Dword(leftover));
-    fake::world().registry[kRun]["Run KOV SEA Installer on Reboot"] =
+    fake::world().registry[kRunOnce][kRunValue] =
         fake::RegistryValue{fake::RegistryValue::kString, std::string("C:\\x.exe\0", 9)};
-    RestartStep();
+    RestartStep(false);
     EXPECT_EQ(fake::world().restart_requests, 0) << leftover;
-    EXPECT_EQ(fake::world().registry[kRun].count("Run KOV SEA Installer on Reboot"), 0u);
+    EXPECT_EQ(fake::world().registry[kRunOnce].count(kRunValue), 0u);
     EXPECT_EQ(fake::world().registry.count(kProduct), 1u) << "the leftover is left alone";
   }
 }

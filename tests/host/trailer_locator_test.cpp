@@ -1,4 +1,4 @@
-#include "archive/trailer_locator.h"
+#include "trailer_locator.h"
 
 #include <gtest/gtest.h>
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "handoff/handoff.h"
-#include "handoff/restart.h"
-#include "platform/win32/win32_platform.h"
+#include "handoff.h"
+#include "restart.h"
+#include "win32_platform.h"
 
 namespace {
 
@@ -44,6 +44,35 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+constexpr char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+
+// The paths the system is asked to delete at its next start, in order, without the "\\??\\"
+// prefix of their stored form.
+std::vector<std::string> PendingDeletions() {
+  std::vector<std::string> out;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS) return out;
+  std::vector<wchar_t> data(1 << 16);
+  DWORD size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
+  if (RegQueryValueExW(key, L"PendingFileRenameOperations", nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(data.data()), &size) == ERROR_SUCCESS) {
+    // Pairs of (source, target); an empty target asks for a deletion.
+    const wchar_t* p = data.data();
+    const wchar_t* end = p + size / sizeof(wchar_t);
+    while (p < end && *p != L'\0') {
+      const wchar_t* target = p + wcslen(p) + 1;
+      if (target < end && *target == L'\0') {
+        char narrow[MAX_PATH * 2];
+        WideCharToMultiByte(CP_ACP, 0, p, -1, narrow, sizeof narrow, nullptr, nullptr);
+        out.push_back(strncmp(narrow, "\\??\\", 4) == 0 ? narrow + 4 : narrow);
+      }
+      p = target + wcslen(target) + 1;
+    }
+  }
+  RegCloseKey(key);
+  return out;
+}
 
 std::string Fnv(const std::string& bytes) {
   unsigned h = 2166136261u;
@@ -262,6 +291,48 @@ TEST_F(HandOffUnderWine, UncreatableSideFileIsReportedWithItsPathAndTheRestGoesO
   EXPECT_NE(seen.find("title=" + disk + "KOVadmin.dat"), std::string::npos) << seen;
   EXPECT_NE(seen.find("text=Cannot create admin file."), std::string::npos) << seen;
   EXPECT_TRUE(Logged("file KOVclient.dat 6 " + Fnv("CLIENT")));
+  EXPECT_FALSE(Exists(root));
+}
+
+TEST_F(HandOffUnderWine, ReadOnlyFilesAreDeletedAndWhatIsHeldOpenIsLeftToTheNextStart) {
+  MakeDirectory(disk + "sub");
+  MakeFile(disk + "sub\\held.cab", "held by a child of the installer");
+  MakeFile(disk + "readonly.txt", "marked read-only by the installer");
+  SetEnvironmentVariableA("KOVSEA_FIXTURE_READONLY", "readonly.txt");
+  SetEnvironmentVariableA("KOVSEA_FIXTURE_HOLD", "sub\\held.cab,4000");
+  HandOffToInstaller(archive, &state);
+  SetEnvironmentVariableA("KOVSEA_FIXTURE_READONLY", nullptr);
+  SetEnvironmentVariableA("KOVSEA_FIXTURE_HOLD", nullptr);
+  const std::vector<std::string> pending = PendingDeletions();
+
+  EXPECT_TRUE(Logged("hold open"));
+  EXPECT_FALSE(Exists(disk + "readonly.txt")) << "a read-only file the run made is deleted";
+  EXPECT_FALSE(Exists(disk + "SETUP.INI"));
+  EXPECT_TRUE(Exists(disk + "sub\\held.cab")) << "still held open";
+  // The holder runs Setup.exe's own image, which is in use as long as it runs. Newest first:
+  // the held file, its directory, the program, then the directories that still hold them.
+  std::vector<std::string> expected = {disk + "sub\\held.cab", disk + "sub\\", disk + "Setup.exe", disk, root};
+  std::vector<std::string> ours;
+  for (const std::string& p : pending) {
+    if (p.compare(0, root.size() - 1, root, 0, root.size() - 1) == 0) ours.push_back(p);
+  }
+  ASSERT_EQ(ours.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(_stricmp(ours[i].c_str(), expected[i].c_str()) == 0 ||
+                  _stricmp((ours[i] + "\\").c_str(), expected[i].c_str()) == 0,
+              true)
+        << i << ": " << ours[i] << " vs " << expected[i];
+  }
+
+  // What the next start would do, done here once the holder has let go.
+  for (int i = 0; i < 100 && !DeleteFileA((disk + "sub\\held.cab").c_str()); ++i) Sleep(100);
+  for (int i = 0; i < 100 && !DeleteFileA((disk + "Setup.exe").c_str()); ++i) Sleep(100);
+  for (const std::string& dir : {disk + "sub", disk, root}) RemoveDirectoryA(dir.c_str());
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    RegDeleteValueA(key, "PendingFileRenameOperations");
+    RegCloseKey(key);
+  }
   EXPECT_FALSE(Exists(root));
 }
 

@@ -8,9 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "common/resource_ids.h"
-#include "platform/platform.h"
-#include "platform/win32/win32_platform.h"
+#include "messages.h"
+#include "resource_ids.h"
+#include "platform_run.h"
+#include "win32_platform.h"
 
 #include <sddl.h>
 
@@ -262,6 +263,13 @@ TEST(Win32Messages, StringTableHoldsTheSixMessages) {
   char cut[10];
   EXPECT_EQ(platform::LoadMessage(IDS_ERR_NOT_SEA, cut, sizeof cut), 9);
   EXPECT_STREQ(cut, "This is n");
+}
+
+TEST(Win32Windows, CentringHalvesTheDifferenceTowardZero) {
+  EXPECT_EQ(platform::CenteredOrigin(1024 + 691, 1024), 345);
+  EXPECT_EQ(platform::CenteredOrigin(1000, 1005), -2);
+  EXPECT_EQ(platform::CenteredOrigin(800, 800), 0);
+  EXPECT_EQ(platform::CenteredOrigin(1920, 400), 760);
 }
 
 }  // namespace

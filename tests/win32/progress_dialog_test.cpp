@@ -9,10 +9,10 @@
 
 #include <string>
 
-#include "common/resource_ids.h"
-#include "common/sea_result.h"
-#include "platform/win32/win32_platform.h"
-#include "progress/progress_record.h"
+#include "resource_ids.h"
+#include "sea_result.h"
+#include "win32_platform.h"
+#include "progress_record.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ int32_t RunObserved(ProgressWorker worker, int32_t initial_position = 0,
                     const char* caption = nullptr, const char* first_text = nullptr,
                     const char* second_text = nullptr) {
   g_seen = Observations();
-  return RunProgressDialog(nullptr, worker, nullptr, initial_position, caption, first_text,
+  return platform::RunProgressDialog(nullptr, worker, nullptr, initial_position, caption, first_text,
                            second_text, 0);
 }
 
@@ -204,7 +204,7 @@ TEST_F(ProgressDialog, DialogThatCannotBeCreatedNeverRunsTheWorker) {
   g_worker_called = false;
   platform::SetInstanceHandle(GetModuleHandleA("kernel32.dll"));
   const int32_t result =
-      RunProgressDialog(nullptr, MustNotRun, nullptr, 0, nullptr, nullptr, nullptr, 0);
+      platform::RunProgressDialog(nullptr, MustNotRun, nullptr, 0, nullptr, nullptr, nullptr, 0);
   platform::SetInstanceHandle(GetModuleHandleA(nullptr));
   EXPECT_EQ(result, kSeaErrorAborted);
   EXPECT_FALSE(g_worker_called);

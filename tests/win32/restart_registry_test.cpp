@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "handoff/restart.h"
+#include "restart.h"
 
 namespace {
 
@@ -74,13 +74,13 @@ class RestartRegistry : public ::testing::Test {
 };
 
 TEST_F(RestartRegistry, RebootRequestIsAFourByteDwordInTheProductKey) {
-  ASSERT_EQ(SetRebootRequest(0), 1) << "creates Software\\Orvane\\KOV";
+  ASSERT_TRUE(SetRebootRequest(0)) << "creates Software\\Orvane\\KOV";
   StoredValue v = Read(kProductKeyPath, "Reboot");
   ASSERT_TRUE(v.present);
   EXPECT_EQ(v.type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(v.length, 4u);
   EXPECT_EQ(GetRebootRequest(), 0u);
-  ASSERT_EQ(SetRebootRequest(3), 1);
+  ASSERT_TRUE(SetRebootRequest(3));
   EXPECT_EQ(GetRebootRequest(), 3u);
   EXPECT_NE(RegExe(kProductKeyPath, "Reboot").find("REG_DWORD    0x3"), std::string::npos)
       << RegExe(kProductKeyPath, "Reboot");
@@ -97,29 +97,38 @@ TEST_F(RestartRegistry, ShortLongAndMissingAnswers) {
   EXPECT_EQ(GetRebootRequest(), 0u);
 }
 
-TEST_F(RestartRegistry, RunValueHoldsThePathWithItsTerminatorAndIsRemoved) {
+TEST_F(RestartRegistry, RunOnceValueHoldsTheQuotedPathWithItsTerminatorAndIsRemoved) {
   const char path[] = "C:\\Users\\Public\\Downloads\\product setup.exe";
-  ASSERT_EQ(SetRunOnReboot(path), 1);
-  StoredValue v = Read(kRunKeyPath, kRunValueName);
+  const std::string quoted = std::string("\"") + path + "\"";
+  ASSERT_TRUE(SetRunOnReboot(path));
+  StoredValue v = Read(kRunOnceKeyPath, kRunValueName);
   ASSERT_TRUE(v.present);
   EXPECT_EQ(v.type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(v.length, strlen(path) + 1) << "the stored length counts the terminating zero";
-  EXPECT_EQ(v.bytes, std::string(path, sizeof path));
-  const std::string shown = RegExe(kRunKeyPath, kRunValueName);
-  EXPECT_NE(shown.find(std::string("REG_SZ    ") + path), std::string::npos) << shown;
-  EXPECT_EQ(ClearRunOnReboot(), 1);
+  EXPECT_EQ(v.length, quoted.size() + 1) << "the stored length counts the terminating zero";
+  EXPECT_EQ(v.bytes, quoted + std::string(1, '\0'));
   EXPECT_FALSE(Read(kRunKeyPath, kRunValueName).present);
-  EXPECT_EQ(ClearRunOnReboot(), 1) << "a missing value is no concern";
+  const std::string shown = RegExe(kRunOnceKeyPath, kRunValueName);
+  EXPECT_NE(shown.find("REG_SZ    " + quoted), std::string::npos) << shown;
+  // An older build's value in Run goes too.
+  HKEY run;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRunKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &run, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(run, kRunValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(path), sizeof path);
+  RegCloseKey(run);
+  EXPECT_TRUE(ClearRunOnReboot());
+  EXPECT_FALSE(Read(kRunOnceKeyPath, kRunValueName).present);
+  EXPECT_FALSE(Read(kRunKeyPath, kRunValueName).present);
+  EXPECT_TRUE(ClearRunOnReboot()) << "a missing value is no concern";
 }
 
 TEST_F(RestartRegistry, DeleteProductKeyRemovesTheKeyAndItsRequest) {
-  ASSERT_EQ(SetRebootRequest(1), 1);
+  ASSERT_TRUE(SetRebootRequest(1));
   ASSERT_TRUE(KeyExists(kProductKeyPath));
-  EXPECT_EQ(DeleteProductKey(), 1);
+  EXPECT_TRUE(DeleteProductKey());
   EXPECT_FALSE(KeyExists(kProductKeyPath));
   EXPECT_TRUE(KeyExists(kProductParentKeyPath)) << "only the subkey goes";
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductParentKeyPath);
-  EXPECT_EQ(DeleteProductKey(), 0) << "no parent key to open";
+  EXPECT_FALSE(DeleteProductKey()) << "no parent key to open";
 }
 
 }  // namespace

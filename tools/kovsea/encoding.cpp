@@ -7,7 +7,7 @@
 #include <windows.h>
 #endif
 
-#include "platform/host/host_platform.h"
+#include "host_files.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ namespace {
 unsigned CodepageNumber(const std::string& name) { return static_cast<unsigned>(atoi(name.c_str() + 2)); }
 #else
 bool Iconv(const std::string& from, const std::string& to, const std::string& in, std::string* out) {
-  return platform::ConvertEncoding(from.c_str(), to.c_str(), in, out);
+  return platform::host::ConvertEncoding(from.c_str(), to.c_str(), in, out);
 }
 #endif
 

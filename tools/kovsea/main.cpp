@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "commands.h"
 #include "encoding.h"
-#include "inspect.h"
+#include "host_files.h"
 #include "pack.h"
-#include "platform/host/host_platform.h"
 
 #ifndef KOVSEA_VERSION
 #define KOVSEA_VERSION "0.0.0"
@@ -164,8 +164,14 @@ fs::path DefaultStub(const char* argv0) {
 bool ResolveCodepage(const Args& args, std::string* codepage, std::string* error) {
   const std::string given = HasOption(args, "--codepage") ? Option(args, "--codepage") : "1252";
   *codepage = CodepageName(given);
-  if (codepage->empty() || !platform::ConfigureHostNames(codepage->c_str(), "")) {
+  std::string probe;
+  if (codepage->empty() || !platform::host::ConvertEncoding(codepage->c_str(), "UTF-8", "A", &probe)) {
     *error = "unknown code page '" + given + "' (give a Windows code page number such as 1252)";
+    return false;
+  }
+  if (!platform::host::SetCodepage(codepage->c_str())) {
+    *error = "code page '" + given + "' does not keep the ASCII characters as they are (an EBCDIC "
+             "code page?); names in a self-extractor need one that does, such as 1252";
     return false;
   }
   return true;
@@ -237,7 +243,6 @@ int RunReader(int argc, char** argv, const std::string& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  platform::SetHostProgramName("kovsea");
   if (argc < 2) {
     fputs(kUsage, stderr);
     return kExitUsage;

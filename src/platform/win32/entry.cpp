@@ -5,9 +5,8 @@
 // static constructors, no thread-local data and no exit handlers, and msvcrt.dll sets itself
 // up when it is loaded. What the start-up code would add (argument parsing, TLS and exception
 // frame registration, its own sections) is a third of the image for nothing.
-#include "common/centering.h"
-#include "platform/win32/win32_platform.h"
-#include "shell/run_sequence.h"
+#include "run_sequence.h"
+#include "win32_platform.h"
 
 namespace {
 
@@ -46,11 +45,7 @@ void InitialiseCommonControls() {
 
 LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_CREATE) {
-    RECT rect;
-    GetWindowRect(window, &rect);
-    const int x = CenteredOrigin(GetSystemMetrics(SM_CXSCREEN), rect.right - rect.left);
-    const int y = CenteredOrigin(GetSystemMetrics(SM_CYSCREEN), rect.bottom - rect.top);
-    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+    platform::CentreOnPrimaryScreen(window);
     return 0;
   }
   return DefWindowProcA(window, message, wparam, lparam);

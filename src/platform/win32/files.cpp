@@ -2,8 +2,8 @@
 #include <io.h>
 #include <stdio.h>
 
-#include "platform/platform.h"
-#include "platform/win32/win32_platform.h"
+#include "platform_run.h"
+#include "win32_platform.h"
 
 namespace platform {
 
@@ -18,23 +18,34 @@ namespace {
 // 4 KiB buffer every eighth block costs a system call, which dominates large extractions.
 constexpr size_t kStreamBuffer = 64 * 1024;
 
-File* Wrap(FILE* stream) {
-  if (stream == nullptr) return nullptr;
-  // Without the larger buffer the stream still works, only slower.
-  setvbuf(stream, nullptr, _IOFBF, kStreamBuffer);
+// The wrapper is allocated before the file is opened: a file created and then given up for
+// want of memory would be left on disk with nobody to delete it.
+File* Open(const char* path, const char* mode) {
   auto* file = static_cast<File*>(AllocateZeroed(sizeof(File)));
-  if (file == nullptr) {
-    fclose(stream);
+  if (file == nullptr) return nullptr;
+  file->stream = fopen(path, mode);
+  if (file->stream == nullptr) {
+    Release(file);
     return nullptr;
   }
-  file->stream = stream;
+  // Without the larger buffer the stream still works, only slower.
+  setvbuf(file->stream, nullptr, _IOFBF, kStreamBuffer);
   return file;
+}
+
+// Clears the read-only attribute, which an installer may have set on a file the run
+// created, so that the deletion that follows is not refused for it.
+void MakeWritable(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
 }
 
 }  // namespace
 
-File* OpenForReading(const char* path) { return Wrap(fopen(path, "rb")); }
-File* CreateForWriting(const char* path) { return Wrap(fopen(path, "wb")); }
+File* OpenForReading(const char* path) { return Open(path, "rb"); }
+File* CreateForWriting(const char* path) { return Open(path, "wb"); }
 
 size_t ReadBytes(File* file, void* buffer, size_t bytes) {
   return fread(buffer, 1, bytes, file->stream);
@@ -160,7 +171,20 @@ bool MakePrivateDirectory(const char* path) {
   return made;
 }
 
-bool RemoveEmptyDirectory(const char* path) { return RemoveDirectoryA(path) != 0; }
-bool DeleteFileAt(const char* path) { return DeleteFileA(path) != 0; }
+bool RemoveEmptyDirectory(const char* path) {
+  MakeWritable(path);
+  return RemoveDirectoryA(path) != 0;
+}
+
+bool DeleteFileAt(const char* path) {
+  MakeWritable(path);
+  return DeleteFileA(path) != 0;
+}
+
+bool DeleteAtRestart(const char* path) {
+  // Only what is still there: a path deleted meanwhile needs no request.
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES &&
+         MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
 
 }  // namespace platform

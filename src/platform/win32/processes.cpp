@@ -1,6 +1,6 @@
 // Starting the installer and waiting for its processes.
-#include "platform/platform.h"
-#include "platform/win32/win32_platform.h"
+#include "platform_run.h"
+#include "win32_platform.h"
 
 namespace platform {
 namespace {

@@ -10,35 +10,41 @@
 // worker thread cannot be started, the worker never runs, the dialog (if any) ends at once,
 // and the run counts as aborted. The worker runs at most once, and the runner never returns
 // while a started worker can still touch the record.
-#include "common/centering.h"
-#include "common/resource_ids.h"
-#include "common/sea_result.h"
-#include "platform/win32/win32_platform.h"
+#include "win32_platform.h"
 
 #include <commctrl.h>
-#include "progress/progress_record.h"
+
+#include "platform_run.h"
+#include "resource_ids.h"
+#include "sea_result.h"
 
 namespace {
 
 constexpr UINT_PTR kPollTimerId = 100;
 constexpr UINT kPollPeriodMs = 75;
 
+// One run of the dialog: the record it shares with the worker, and what only the dialog's
+// side needs. The record comes first, so the worker's record is the run's address.
+struct DialogRun {
+  ProgressDialogRecord record;
+  HANDLE done_semaphore;      // released once by the worker thread after its last touch
+  DWORD worker_thread_id;     // 0 until the worker thread exists; nothing else reads it
+  int32_t animation_playing;  // UI thread only
+};
+
+DialogRun* RunOf(HWND dialog) {
+  return reinterpret_cast<DialogRun*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+}
+
 DWORD WINAPI ProgressWorkerThread(LPVOID parameter) {
-  auto* record = static_cast<ProgressDialogRecord*>(parameter);
+  auto* run = static_cast<DialogRun*>(parameter);
+  ProgressDialogRecord* record = &run->record;
   const int32_t result = record->worker(record, record->user_data);
   record->result.store(result, std::memory_order_relaxed);
   // Returns once the UI thread has ended the dialog (or at once if it is gone already).
   SendMessageA(static_cast<HWND>(record->dialog_window), WM_DESTROY, 0, 0);
-  ReleaseSemaphore(record->done_semaphore, 1, nullptr);
+  ReleaseSemaphore(run->done_semaphore, 1, nullptr);
   return 0;
-}
-
-void CentreOnScreen(HWND window) {
-  RECT rect;
-  GetWindowRect(window, &rect);
-  const int x = CenteredOrigin(GetSystemMetrics(SM_CXSCREEN), rect.right - rect.left);
-  const int y = CenteredOrigin(GetSystemMetrics(SM_CYSCREEN), rect.bottom - rect.top);
-  SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
 void SetControlText(HWND dialog, int control, const char* text) {
@@ -47,12 +53,13 @@ void SetControlText(HWND dialog, int control, const char* text) {
   if (item != nullptr) SetWindowTextA(item, text);
 }
 
-BOOL OnInitDialog(HWND dialog, ProgressDialogRecord* record) {
-  SetWindowLongPtrA(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(record));
+BOOL OnInitDialog(HWND dialog, DialogRun* run) {
+  ProgressDialogRecord* record = &run->record;
+  SetWindowLongPtrA(dialog, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(run));
   record->dialog_window = dialog;
   DWORD thread_id = 0;
-  HANDLE thread = CreateThread(nullptr, 0, ProgressWorkerThread, record, 0, &thread_id);
-  record->worker_thread_id = thread_id;
+  HANDLE thread = CreateThread(nullptr, 0, ProgressWorkerThread, run, 0, &thread_id);
+  run->worker_thread_id = thread_id;
   if (thread == nullptr) {
     // Nothing would ever end the dialog: end it now; the worker never ran.
     record->result.store(kSeaErrorAborted, std::memory_order_relaxed);
@@ -69,25 +76,26 @@ BOOL OnInitDialog(HWND dialog, ProgressDialogRecord* record) {
   SetControlText(dialog, IDC_TEXT1, record->first_text);
   SetControlText(dialog, IDC_TEXT2, record->second_text);
   if (record->animation != 0) {
-    record->animation_playing = 1;
+    run->animation_playing = 1;
     SendDlgItemMessageA(dialog, IDC_ANIMATION, ACM_OPENA, 0,
                         reinterpret_cast<LPARAM>(MAKEINTRESOURCEA(record->animation & 0xFFFF)));
   }
   SetTimer(dialog, kPollTimerId, kPollPeriodMs, nullptr);
-  CentreOnScreen(dialog);
+  platform::CentreOnPrimaryScreen(dialog);
   SetForegroundWindow(dialog);
   return TRUE;
 }
 
-void OnTimer(HWND dialog, ProgressDialogRecord* record) {
+void OnTimer(HWND dialog, DialogRun* run) {
+  ProgressDialogRecord* record = &run->record;
   if (record->animation != 0) {
     // The clip rests while a message box owned by the dialog disables it.
     const bool enabled = IsWindowEnabled(dialog) != 0;
-    if (!enabled && record->animation_playing == 1) {
-      record->animation_playing = 0;
+    if (!enabled && run->animation_playing == 1) {
+      run->animation_playing = 0;
       SendDlgItemMessageA(dialog, IDC_ANIMATION, ACM_STOP, 0, 0);
-    } else if (enabled && record->animation_playing == 0) {
-      record->animation_playing = 1;
+    } else if (enabled && run->animation_playing == 0) {
+      run->animation_playing = 1;
       SendDlgItemMessageA(dialog, IDC_ANIMATION, ACM_PLAY, static_cast<WPARAM>(-1),
                           MAKELPARAM(0, 0xFFFF));
     }
@@ -102,19 +110,17 @@ void OnTimer(HWND dialog, ProgressDialogRecord* record) {
 INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      return OnInitDialog(dialog, reinterpret_cast<ProgressDialogRecord*>(lparam));
+      return OnInitDialog(dialog, reinterpret_cast<DialogRun*>(lparam));
     case WM_COMMAND:
       if (LOWORD(wparam) == IDCANCEL) {
-        auto* record =
-            reinterpret_cast<ProgressDialogRecord*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+        DialogRun* run = RunOf(dialog);
         ShowWindow(dialog, SW_HIDE);
-        if (record != nullptr) record->cancelled.store(1, std::memory_order_relaxed);
+        if (run != nullptr) run->record.cancelled.store(1, std::memory_order_relaxed);
       }
       return FALSE;
     case WM_TIMER: {
-      auto* record =
-          reinterpret_cast<ProgressDialogRecord*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
-      if (record != nullptr) OnTimer(dialog, record);
+      DialogRun* run = RunOf(dialog);
+      if (run != nullptr) OnTimer(dialog, run);
       return FALSE;
     }
     case WM_DESTROY:
@@ -129,32 +135,35 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wparam, LP
 
 }  // namespace
 
-int32_t RunProgressDialog(platform::Window owner, ProgressWorker worker, void* user_data,
+namespace platform {
+
+int32_t RunProgressDialog(Window owner, ProgressWorker worker, void* user_data,
                           int32_t initial_position, const char* caption, const char* first_text,
                           const char* second_text, int32_t animation) {
-  auto* record = static_cast<ProgressDialogRecord*>(
-      HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(ProgressDialogRecord)));
-  if (record == nullptr) return kSeaErrorOutOfMemory;
+  auto* run = static_cast<DialogRun*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(DialogRun)));
+  if (run == nullptr) return kSeaErrorOutOfMemory;
+  ProgressDialogRecord* record = &run->record;
   FillProgressDialogRecord(record, owner, worker, user_data, initial_position, caption,
                            first_text, second_text, animation);
-  record->done_semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
-  if (record->done_semaphore == nullptr) {
-    HeapFree(GetProcessHeap(), 0, record);
+  run->done_semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+  if (run->done_semaphore == nullptr) {
+    HeapFree(GetProcessHeap(), 0, run);
     return kSeaErrorOutOfMemory;
   }
 
-  DialogBoxParamA(platform::InstanceHandle(), MAKEINTRESOURCEA(IDD_EXTRACT_PROGRESS),
-                  static_cast<HWND>(owner), ProgressDialogProc,
-                  reinterpret_cast<LPARAM>(record));
+  DialogBoxParamA(InstanceHandle(), MAKEINTRESOURCEA(IDD_EXTRACT_PROGRESS), static_cast<HWND>(owner),
+                  ProgressDialogProc, reinterpret_cast<LPARAM>(run));
 
   int32_t result = kSeaErrorAborted;  // the dialog never opened, so the worker never ran
-  if (record->worker_thread_id != 0) {
-    WaitForSingleObject(record->done_semaphore, INFINITE);
+  if (run->worker_thread_id != 0) {
+    WaitForSingleObject(run->done_semaphore, INFINITE);
     result = record->result.load(std::memory_order_relaxed);
   } else if (record->dialog_window != nullptr) {
     result = record->result.load(std::memory_order_relaxed);
   }
-  CloseHandle(record->done_semaphore);
-  HeapFree(GetProcessHeap(), 0, record);
+  CloseHandle(run->done_semaphore);
+  HeapFree(GetProcessHeap(), 0, run);
   return result;
 }
+
+}  // namespace platform

@@ -1,6 +1,6 @@
 // The registry under HKEY_LOCAL_MACHINE, always with full access.
-#include "platform/platform.h"
-#include "platform/win32/win32_platform.h"
+#include "platform_run.h"
+#include "win32_platform.h"
 
 namespace platform {
 namespace {

@@ -1,9 +1,9 @@
 // Memory, the process environment, the generator's seed, and the restart.
 #include <time.h>
 
-#include "common/random.h"
-#include "platform/platform.h"
-#include "platform/win32/win32_platform.h"
+#include "random.h"
+#include "platform_run.h"
+#include "win32_platform.h"
 
 namespace platform {
 namespace {
@@ -34,12 +34,22 @@ size_t ToAnsiExactly(const wchar_t* wide, char* buffer, size_t capacity) {
   return lost ? 0 : static_cast<size_t>(n - 1);
 }
 
+// The temporary directory as current systems give it: GetTempPath2W, where it exists, gives
+// processes of the system account the system's protected temporary directory, and every
+// other account the same directory GetTempPathW does.
+DWORD TemporaryPathW(DWORD capacity, wchar_t* buffer) {
+  using GetTempPath2WFn = DWORD(WINAPI*)(DWORD, LPWSTR);
+  const auto get_temp_path2 = reinterpret_cast<GetTempPath2WFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTempPath2W")));
+  return get_temp_path2 != nullptr ? get_temp_path2(capacity, buffer) : GetTempPathW(capacity, buffer);
+}
+
 }  // namespace
 
 size_t TemporaryDirectory(char* buffer, size_t capacity) {
   // One more than the ANSI capacity, so that a path that cannot fit is seen as such.
   wchar_t wide[MAX_PATH + 2];
-  const DWORD n = GetTempPathW(MAX_PATH + 2, wide);
+  const DWORD n = TemporaryPathW(MAX_PATH + 2, wide);
   if (n == 0) return 0;
   if (n >= MAX_PATH + 2) return capacity;
   const size_t length = ToAnsiExactly(wide, buffer, capacity);

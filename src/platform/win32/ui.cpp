@@ -1,7 +1,7 @@
 // String table, error boxes and the progress bar.
-#include "common/resource_ids.h"
-#include "platform/platform.h"
-#include "platform/win32/win32_platform.h"
+#include "resource_ids.h"
+#include "platform_run.h"
+#include "win32_platform.h"
 
 #include <commctrl.h>
 

@@ -3,7 +3,18 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 namespace platform {
+
+// Origin that centres a window of `window_extent` on a screen of `screen_extent`: the
+// difference halved with signed division, which rounds toward zero (-5 gives -2, not -3).
+inline int32_t CenteredOrigin(int32_t screen_extent, int32_t window_extent) {
+  return (screen_extent - window_extent) / 2;
+}
+// Moves `window` to the centre of the primary screen without resizing it or changing its
+// place in the Z order.
+void CentreOnPrimaryScreen(HWND window);
 
 // The program's module instance: every string load and the dialog runner use it.
 void SetInstanceHandle(HINSTANCE instance);

@@ -1,7 +1,7 @@
-// Error boxes with their text from the program's string table.
+// The run's error boxes: texts from the program's string table, owned by the progress dialog.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform_run.h"
 
 // Loads message `text_id` and shows it in an error box owned by `owner`.
 void ShowErrorMessage(platform::Window owner, int text_id, const char* caption);

@@ -1,4 +1,4 @@
-#include "common/random.h"
+#include "random.h"
 
 void SeedGenerator(RandomGenerator* generator, uint32_t seed) { generator->state = seed; }
 

@@ -1,17 +1,16 @@
-#include "archive/extraction_worker.h"
+#include "extraction_worker.h"
 
 #include <string.h>
 
-#include "archive/trailer_locator.h"
-#include "common/error_box.h"
-#include "common/resource_ids.h"
-#include "common/sea_result.h"
-#include "common/text.h"
-#include "handoff/handoff.h"
+#include "error_box.h"
+#include "handoff.h"
+#include "messages.h"
+#include "sea_result.h"
+#include "text.h"
+#include "trailer_locator.h"
 
 namespace {
 
-constexpr int kMessageCapacity = 100;
 constexpr size_t kOwnPathCapacity = 260;
 
 // Opens the program's own file and reads and checks its trailer. Null when the file cannot
@@ -34,7 +33,20 @@ platform::File* OpenOwnArchive(ArchiveTrailer* trailer) {
   return file;
 }
 
+// The decoder's progress points go to the progress dialog; a Cancel comes back from there.
+int32_t ReportToDialog(void* record, int32_t percent) {
+  return SetProgress(static_cast<ProgressDialogRecord*>(record), percent, 0);
+}
+
 }  // namespace
+
+void ShowDecodeFailure(const ExtractionState* state) {
+  if (state->failure.kind == EntryFailure::kArchiveUnreadable) {
+    ShowErrorMessageTitled(state->dialog_window, IDS_ERR_NOT_SEA, IDS_ERROR_TITLE);
+  } else {
+    ShowErrorMessage(state->dialog_window, IDS_ERR_CREATE_FILE, state->failure.path);
+  }
+}
 
 void FormatRootSuffix(int r1, int r2, char out[kRootSuffixDigits + 1]) {
   static const char kDigits[] = "0123456789abcdef";
@@ -78,24 +90,25 @@ int32_t CreateTempRoot(ExtractionState* state) {
   return kSeaErrorAborted;
 }
 
-int32_t ExtractArchive(ProgressDialogRecord* record, void* /*user_data*/) {
+int32_t ExtractArchive(ProgressDialogRecord* record, void* user_data) {
   const platform::Window dialog = GetDialogWindow(record);
-  char title[kMessageCapacity];
-  title[0] = '\0';
-  platform::LoadMessage(IDS_ERROR_TITLE, title, sizeof title);
 
   ArchiveTrailer trailer;
   memset(&trailer, 0, sizeof trailer);
   platform::File* archive = OpenOwnArchive(&trailer);
   if (archive == nullptr) {
-    ShowErrorMessage(dialog, IDS_ERR_NOT_SEA, title);
+    ShowErrorMessageTitled(dialog, IDS_ERR_NOT_SEA, IDS_ERROR_TITLE);
     return kSeaErrorAborted;
   }
 
   uint8_t decode_buffer[kBlockSize];
   uint8_t read_buffer[kBlockSize];
   ExtractionState state;
-  PrepareExtractionState(&state, archive, &trailer, decode_buffer, read_buffer, dialog, record);
+  PrepareExtractionState(&state, archive, &trailer, decode_buffer, read_buffer);
+  state.dialog_window = dialog;
+  state.progress_context = record;
+  state.report_progress = ReportToDialog;
+  state.report_failure = ShowDecodeFailure;
 
   const int32_t root = CreateTempRoot(&state);
   if (root != kSeaSuccess) {
@@ -107,7 +120,8 @@ int32_t ExtractArchive(ProgressDialogRecord* record, void* /*user_data*/) {
   memset(decode_buffer, 0, sizeof decode_buffer);
   memset(read_buffer, 0, sizeof read_buffer);
   SetProgress(record, 100, 1);
-  HandOffToInstaller(archive, &state);
+  const bool request_reset = HandOffToInstaller(archive, &state);
+  if (user_data != nullptr) static_cast<RunOutcome*>(user_data)->request_reset = request_reset;
   // The hand-off closes the archive before it starts the installer; a failed run still
   // holds it.
   if (state.archive_file != nullptr) platform::CloseFile(state.archive_file);

@@ -1,8 +1,9 @@
-#include "common/error_box.h"
+#include "error_box.h"
 
 namespace {
-constexpr int kMessageCapacity = 256;
-}
+// The size of the buffer each text is loaded into: longer texts are cut.
+constexpr int kMessageCapacity = 100;
+}  // namespace
 
 void ShowErrorMessage(platform::Window owner, int text_id, const char* caption) {
   char text[kMessageCapacity];

@@ -1,0 +1,76 @@
+// The packer's side of the seam: the file part of platform_files.h on Linux and Windows, and
+// what the packer needs to tell it where the paths it is given lead.
+//
+// The seam's paths are stub paths (ANSI code page, backslashes) relative to a target, so
+// that the decoder runs with an empty extraction root:
+//   a directory  real files below one directory, reached from an open handle of it without
+//                ever following a symbolic link (a reparse point on Windows): nothing is
+//                written, overwritten or deleted outside it, whatever already lies there;
+//   a catalogue  nothing touches the disk: directories and files are recorded with the
+//                bytes written to each, and a file whose directory was not recorded first
+//                cannot be created, as on a real disk. This lets `list` and `verify` read an
+//                archive with the very decoder that extracts it, without reading file data.
+// Without a target every path is refused. The self-extractor itself is opened by its host
+// path with OpenHostFile, outside any target.
+#pragma once
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "platform_files.h"
+
+namespace platform::host {
+
+// The code page entry names are stored in, as iconv names it ("CP1252"). Names are converted
+// to the host's encoding (UTF-8 on Linux) one component at a time. False when iconv does not
+// know it, or when it does not map the ASCII range to itself (EBCDIC and the like), where the
+// stub's name rules, which look at ASCII bytes, would not hold.
+bool SetCodepage(const char* iconv_name);
+// Converts between two iconv encodings, refusing anything that does not map exactly (the
+// identity on Windows, where paths stay in the ANSI code page).
+bool ConvertEncoding(const char* from, const char* to, const std::string& in, std::string* out);
+
+bool TargetDirectory(const std::string& host_directory);
+void TargetCatalogue();
+// Forgets the target (and closes its directory).
+void ClearTarget();
+
+// Why the target refused the last directory or file it was asked to create.
+enum class Refusal {
+  kNone,
+  kNoParent,     // a directory on the way is missing, or is a file
+  kExists,       // something other than a file stands where a file should be, or the
+                 // directory exists already
+  kLink,         // a symbolic link or reparse point stands on the way or at the place
+  kUnspellable,  // a component cannot be converted from the code page into a host name
+  kSystem,       // the system refused (permissions, a full disk); see RefusalDetail
+};
+Refusal LastRefusal();
+std::string DescribeRefusal(Refusal refusal);
+
+// Whether the directory target already held `path` (a directory, or a file that was
+// truncated) when the run asked to create it: what was there before is never undone.
+bool ExistedBefore(const char* path);
+
+// One directory or file that the decoder created in the catalogue.
+struct CatalogueEntry {
+  std::string name;  // as stored (ANSI, backslashes)
+  bool is_directory;
+  uint64_t size;     // data bytes written
+};
+std::vector<CatalogueEntry> TakeCatalogue();
+
+// Opens a file by its host path for reading, outside the target.
+File* OpenHostFile(const std::string& host_path);
+
+#ifdef __linux__
+// Copies `bytes` bytes from descriptor `from` at `*from_at` to descriptor `to` at `*to_at`,
+// inside the kernel where the file systems allow it and through memory where not, advancing
+// both offsets. Returns how many were copied; fewer means the source ended (errno 0) or a
+// read or write failed (errno says why).
+uint64_t CopyDescriptorRange(int from, int64_t* from_at, int to, int64_t* to_at, uint64_t bytes);
+#endif
+
+}  // namespace platform::host

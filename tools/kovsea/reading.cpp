@@ -1,0 +1,98 @@
+#include "reading.h"
+
+#include "encoding.h"
+
+namespace host = platform::host;
+
+namespace {
+
+int32_t FollowProgress(void* percent, int32_t value) {
+  static_cast<std::atomic<int32_t>*>(percent)->store(value, std::memory_order_relaxed);
+  return 0;  // nothing cancels the packer's reading
+}
+
+std::string Quoted(const std::string& ansi, const std::string& codepage) {
+  return "\"" + AnsiToDisplay(ansi, codepage) + "\"";
+}
+
+// Why the entry the decoder stopped at was refused.
+std::string DescribeFailure(const Reading& reading, const std::string& codepage) {
+  const std::string name = Quoted(reading.entry_name, codepage);
+  switch (reading.failure) {
+    case EntryFailure::kNone: break;
+    case EntryFailure::kBadName:
+      return std::string(DescribeNameProblem(reading.name_problem)) + ": " + name;
+    case EntryFailure::kNameTooLong: return DescribeNameProblem(NameProblem::kTooLong);
+    case EntryFailure::kPathTooLong: return name + " makes a path longer than 259 characters";
+    case EntryFailure::kNoMemory: return name + ": out of memory";
+    case EntryFailure::kCannotCreate:
+      if (reading.refusal == host::Refusal::kNoParent) {
+        const size_t cut = reading.entry_name.rfind('\\');
+        if (cut != std::string::npos) {
+          return name + " comes before its directory " + Quoted(reading.entry_name.substr(0, cut), codepage);
+        }
+      }
+      return name + " " + host::DescribeRefusal(reading.refusal);
+    case EntryFailure::kCannotWrite: return name + " could not be written whole (is the disk full?)";
+    case EntryFailure::kArchiveUnreadable: return name + ": the file could not be read";
+  }
+  return name;
+}
+
+}  // namespace
+
+Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* created) {
+  uint8_t decode_buffer[kBlockSize];
+  uint8_t read_buffer[kBlockSize];
+  ExtractionState state;
+  platform::SeekTo(sea->file, sea->trailer.archive_offset);
+  PrepareExtractionState(&state, sea->file, &sea->trailer, decode_buffer, read_buffer);
+  if (percent != nullptr) {
+    state.progress_context = percent;
+    state.report_progress = FollowProgress;
+  }
+  DecodeArchive(&state);
+
+  Reading reading;
+  reading.on_boundary = EndedOnEntryBoundary(&state);
+  reading.data_cut = state.output_file != nullptr;
+  reading.bytes_written = state.bytes_written;
+  reading.entry_size = state.entry_size;
+  reading.entry_name = state.entry_name;
+  reading.entry_offset = CurrentEntryOffset(&state);
+  CloseOutputFile(&state);
+  reading.failure = state.failure.kind;
+  reading.name_problem = state.failure.name_problem;
+  reading.refusal = host::LastRefusal();
+  *created = state.cleanup_list;
+  return reading;
+}
+
+Reading CatalogueStream(Sea* sea, std::vector<host::CatalogueEntry>* entries) {
+  host::TargetCatalogue();
+  CleanupList created = {nullptr};
+  Reading reading = DecodeStream(sea, nullptr, &created);
+  ForgetCleanupList(&created);
+  *entries = host::TakeCatalogue();
+  host::ClearTarget();
+  return reading;
+}
+
+std::vector<std::string> StreamProblems(const Reading& reading, const std::string& codepage) {
+  std::vector<std::string> problems;
+  const std::string at = "offset " + std::to_string(reading.entry_offset) + ": ";
+  if (reading.failure != EntryFailure::kNone) {
+    problems.push_back(at + "entry " + DescribeFailure(reading, codepage));
+  } else if (!reading.on_boundary && reading.data_cut) {
+    problems.push_back(at + "entry " + Quoted(reading.entry_name, codepage) + " is cut short: " +
+                       std::to_string(reading.bytes_written) + " of " +
+                       std::to_string(reading.entry_size) + " data bytes");
+  } else if (!reading.on_boundary) {
+    problems.push_back(at + "the stream ends inside an entry header");
+  }
+  return problems;
+}
+
+void ForgetCleanupList(CleanupList* list) {
+  while (CleanupNode* node = PopCleanup(list)) DiscardCleanupNode(node);
+}

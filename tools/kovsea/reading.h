@@ -1,0 +1,36 @@
+// Reading a self-extractor's entry stream with the stub's own decoder, into whatever the host
+// platform's target is (the catalogue for list and verify, a directory for extract), and
+// saying what went wrong, each problem with the byte offset of the entry it concerns.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "cleanup_list.h"
+#include "entry_decoder.h"
+#include "host_files.h"
+#include "sea_file.h"
+
+// Where and why the decoder stopped.
+struct Reading {
+  bool on_boundary = false;  // ended between entries with nothing open or failed
+  bool data_cut = false;     // ended inside a file's data
+  uint32_t bytes_written = 0;
+  uint32_t entry_size = 0;
+  std::string entry_name;    // as stored (ANSI, backslashes)
+  uint64_t entry_offset = 0;  // in the file: where the entry the decoder stopped in begins
+  EntryFailure failure = EntryFailure::kNone;
+  NameProblem name_problem = NameProblem::kNone;
+  platform::host::Refusal refusal = platform::host::Refusal::kNone;  // for kCannotCreate
+};
+
+// Decodes the stream of `sea` into the current target. `percent` (when given) follows the
+// decoder's progress points; `created` receives every path created, newest first.
+Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* created);
+// The catalogue of the stream: what list shows and verify and extract check first.
+Reading CatalogueStream(Sea* sea, std::vector<platform::host::CatalogueEntry>* entries);
+// Every problem of the stream, one line each with the byte offset it concerns.
+std::vector<std::string> StreamProblems(const Reading& reading, const std::string& codepage);
+// Frees the nodes of a clean-up list without deleting anything.
+void ForgetCleanupList(CleanupList* list);
