@@ -207,9 +207,8 @@ def window_state(wine: Wine, workdir, window_title):
 
 
 def click_control(wine: Wine, workdir, window_title, control_id):
-    """Clicks the centre of a dialog control with the X pointer, as a user would. There is
-    no window manager on the test display, so the test gives the window the X input focus
-    first, as a window manager would on the click."""
+    """Clicks the centre of a dialog control with the X pointer, as a user would, after
+    giving the window the input focus as a click on it would."""
     rc, text = probe(wine, workdir, "rect", window_title, control_id)
     check(rc == 0, f"control {control_id} of '{window_title}' not found")
     left, top, right, bottom = map(int, text.split())
