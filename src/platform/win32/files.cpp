@@ -10,10 +10,7 @@ namespace platform {
 
 struct File {
   FILE* stream;
-  HANDLE mapping;     // a read-only mapping of the whole file, made on its first copy
-  const char* view;   // the window of it that copies are written from; null when none
-  uint64_t view_start;
-  uint64_t view_length;
+  char* copy_buffer;  // for copies out of this file; made on the first one
 };
 
 namespace {
@@ -21,6 +18,8 @@ namespace {
 // Stream buffer size. The decoder moves data in 512-byte blocks; with the runtime's default
 // 4 KiB buffer every eighth block costs a system call, which dominates large extractions.
 constexpr size_t kStreamBuffer = 64 * 1024;
+// The decoder copies long runs in chunks of at most 1 MiB, so that a Cancel is seen in time.
+constexpr size_t kCopyBuffer = 1u << 20;
 
 // Gives `stream` the larger buffer; without it the stream still works, only slower.
 File* Wrap(File* file, FILE* stream) {
@@ -102,55 +101,16 @@ bool WriteBytes(File* file, const void* data, size_t bytes) {
 }
 
 bool CloseFile(File* file) {
-  if (file->view != nullptr) UnmapViewOfFile(file->view);
-  if (file->mapping != nullptr) CloseHandle(file->mapping);
+  Release(file->copy_buffer);
   const bool ok = ferror(file->stream) == 0;
   const bool closed = fclose(file->stream) == 0;
   Release(file);
   return ok && closed;
 }
 
-// Long runs are written straight from a mapped view of the archive: the system then copies
-// the bytes once, into the new file, instead of into the runtime's buffers, the decoder's
-// blocks and back.
+// Long runs are copied with the system's own reads and writes through one buffer, past the
+// runtime's buffers and the decoder's blocks.
 bool CanCopyBetween(File*, File*) { return true; }
-
-namespace {
-
-// Views start at multiples of the allocation granularity. A window of 64 MiB serves 64 of
-// the decoder's 1 MiB chunks: under Wine, mapping and unmapping a view for every chunk cost
-// more than the copy itself.
-constexpr uint64_t kViewGranularity = 64 * 1024;
-constexpr uint64_t kViewWindow = 64u << 20;
-
-// Makes the window of `file` hold [start, start + bytes); false when it cannot be mapped.
-bool MapWindow(File* file, HANDLE handle, uint64_t start, uint64_t bytes) {
-  if (file->view != nullptr && start >= file->view_start &&
-      start + bytes <= file->view_start + file->view_length) {
-    return true;
-  }
-  if (file->view != nullptr) UnmapViewOfFile(file->view);
-  file->view = nullptr;
-  if (file->mapping == nullptr) {
-    file->mapping = CreateFileMappingA(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    if (file->mapping == nullptr) return false;
-  }
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(handle, &size)) return false;
-  const uint64_t view_start = start - start % kViewGranularity;
-  const uint64_t file_end = static_cast<uint64_t>(size.QuadPart);
-  uint64_t length = file_end - view_start < kViewWindow ? file_end - view_start : kViewWindow;
-  if (length < start - view_start + bytes) length = start - view_start + bytes;
-  file->view = static_cast<const char*>(MapViewOfFile(file->mapping, FILE_MAP_READ,
-                                                      static_cast<DWORD>(view_start >> 32),
-                                                      static_cast<DWORD>(view_start),
-                                                      static_cast<size_t>(length)));
-  file->view_start = view_start;
-  file->view_length = length;
-  return file->view != nullptr;
-}
-
-}  // namespace
 
 uint64_t CopyBetween(File* from, File* to, uint64_t bytes) {
   fpos_t in_at = 0;
@@ -159,23 +119,32 @@ uint64_t CopyBetween(File* from, File* to, uint64_t bytes) {
       fgetpos(to->stream, &out_at) != 0) {
     return 0;
   }
+  // Allocated on the first copy and kept: a long entry is copied in chunks of this size.
+  if (from->copy_buffer == nullptr) {
+    from->copy_buffer = static_cast<char*>(AllocateZeroed(kCopyBuffer));
+    if (from->copy_buffer == nullptr) return 0;
+  }
   const HANDLE in = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(from->stream)));
   const HANDLE out = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(to->stream)));
-  const uint64_t start = static_cast<uint64_t>(in_at);
-  if (!MapWindow(from, in, start, bytes)) return 0;
   LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(in_at);
+  bool ok = SetFilePointerEx(in, position, nullptr, FILE_BEGIN) != 0;
   position.QuadPart = static_cast<LONGLONG>(out_at);
-  DWORD written = 0;
-  if (!SetFilePointerEx(out, position, nullptr, FILE_BEGIN) ||
-      !WriteFile(out, from->view + (start - from->view_start), static_cast<DWORD>(bytes), &written,
-                 nullptr)) {
-    written = 0;
+  ok = ok && SetFilePointerEx(out, position, nullptr, FILE_BEGIN) != 0;
+  uint64_t copied = 0;
+  while (ok && copied < bytes) {
+    const DWORD want = static_cast<DWORD>(bytes - copied < kCopyBuffer ? bytes - copied : kCopyBuffer);
+    DWORD got = 0;
+    DWORD written = 0;
+    ok = ReadFile(in, from->copy_buffer, want, &got, nullptr) && got == want &&
+         WriteFile(out, from->copy_buffer, got, &written, nullptr) && written == got;
+    if (ok) copied += got;
   }
   // Both streams continue after the copied bytes.
-  const fpos_t in_next = in_at + static_cast<fpos_t>(written);
-  const fpos_t out_next = out_at + static_cast<fpos_t>(written);
+  const fpos_t in_next = in_at + static_cast<fpos_t>(copied);
+  const fpos_t out_next = out_at + static_cast<fpos_t>(copied);
   if (fsetpos(from->stream, &in_next) != 0 || fsetpos(to->stream, &out_next) != 0) return 0;
-  return written;
+  return copied;
 }
 
 bool MakeDirectory(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
