@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fs::path sea = run / "sea.exe";
   platform::host::SetCodepage((data[0] & 8) ? "CP932" : "CP1252");
   const int listed = ListCommand(sea, (data[0] & 16) != 0, "CP1252");
-  const int verified = VerifyCommand(sea, "CP1252");
+  const int verified = VerifyCommand(sea, "CP1252", 49);
   const int extracted = ExtractCommand(sea, run / "out", true, "CP1252");
 
   Require(Snapshot(run / "outside") == outside, "written outside the output directory", "");

@@ -61,6 +61,7 @@ TEST_F(Kovsea, PackIsDeterministicAndMatchesTheLayoutByteForByte) {
   fs::path tree = dir / "t";
   WriteAll(tree / "Disk1" / "b", "BB");
   WriteAll(tree / "Disk1" / "a", "A");
+  WriteAll(tree / "Disk1" / "Setup.exe", "MZ");
   WriteAll(tree / "Disk1" / "caf\xc3\xa9", "");
   WriteAll(dir / "s.ini", "ini");
   const std::string args = " --setup-ini " + Q(dir / "s.ini") + " --stub " + Q(stub) + " " + Q(tree);
@@ -71,14 +72,15 @@ TEST_F(Kovsea, PackIsDeterministicAndMatchesTheLayoutByteForByte) {
 
   // Read back independently of the tool: stub, entries, side file, padding, trailer.
   const std::string stub_bytes = ReadAll(stub);
-  std::string stream = test::DirEntry("Disk1") + test::FileEntry("Disk1\\a", "A") +
-                       test::FileEntry("Disk1\\b", "BB") + test::FileEntry("Disk1\\caf\xe9", "");
+  std::string stream = test::DirEntry("Disk1") + test::FileEntry("Disk1\\Setup.exe", "MZ") +
+                       test::FileEntry("Disk1\\a", "A") + test::FileEntry("Disk1\\b", "BB") +
+                       test::FileEntry("Disk1\\caf\xe9", "");
   const uint32_t side_at = static_cast<uint32_t>(stub_bytes.size() + stream.size());
   std::string body = stub_bytes + stream + "ini";
   body += std::string((8 - (body.size() + 52) % 8) % 8, '\0');
   test::Slot slots[4] = {{}, {}, {}, {side_at, 3}};
   EXPECT_EQ(one, body + test::Trailer(static_cast<uint32_t>(stub_bytes.size()),
-                                      static_cast<uint32_t>(stream.size()), 4, slots));
+                                      static_cast<uint32_t>(stream.size()), 5, slots));
 }
 
 TEST_F(Kovsea, HandWrittenFileIsListedAndExtracted) {
@@ -312,6 +314,7 @@ TEST_F(Kovsea, ExtractRefusesANonEmptyTargetWithoutForce) {
 
 TEST_F(Kovsea, CodepageChoosesHowNamesAreStored) {
   fs::path tree = dir / "t";
+  WriteAll(tree / "Disk1" / "Setup.exe", "MZ");
   WriteAll(tree / "Disk1" / "\xd0\xb4.txt", "cyrillic de");  // U+0434
   EXPECT_EQ(Run("pack --stub " + Q(stub) + " -o " + Q(dir / "a.exe") + " " + Q(tree)).code, 1);
   ASSERT_EQ(Run("pack --codepage 1251 --stub " + Q(stub) + " -o " + Q(dir / "a.exe") + " " + Q(tree)).code, 0);

@@ -1,7 +1,9 @@
-// kovsea: builds, lists, verifies and safely extracts KOV self-extracting archives.
+// kovsea: builds, checks, lists, verifies and safely extracts KOV self-extracting archives.
+// The command line is parsed with CLI11; usage errors exit with 2, refused input with 1.
 #include <stdio.h>
-#include <string.h>
+#include <stdlib.h>
 
+#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,131 +23,18 @@ namespace {
 
 constexpr int kExitUsage = 2;
 
-const char kUsage[] =
-    "usage: kovsea <command> [options]\n"
-    "\n"
-    "Commands:\n"
-    "  pack     build a self-extractor from a directory tree\n"
-    "  list     show the trailer, the entries and the side files of a self-extractor\n"
-    "  verify   check that a file is a well-formed self-extractor\n"
-    "  extract  extract a self-extractor's files without running anything\n"
-    "\n"
-    "Run 'kovsea <command> --help' for a command's options; 'kovsea --version' for the version.\n";
-
-const char kPackHelp[] =
-    "usage: kovsea pack [--stub STUB] -o OUT.exe DIR [--admin FILE] [--client FILE]\n"
-    "                   [--net FILE] [--setup-ini FILE] [--codepage CP]\n"
-    "\n"
-    "Writes STUB, then every directory and file below DIR as archive entries (names relative\n"
-    "to DIR, sorted, each directory before its contents), then the side files and the trailer.\n"
-    "The installer the stub starts is DIR/Disk1/Setup.exe.\n"
-    "\n"
-    "  --stub STUB      the stub program (default: the stub installed with kovsea)\n"
-    "  -o, --output OUT the file to write; nothing is left there if packing fails\n"
-    "  --admin FILE     side file written as Disk1\\KOVadmin.dat\n"
-    "  --client FILE    side file written as Disk1\\KOVclient.dat\n"
-    "  --net FILE       side file written as Disk1\\KOVnet.dat\n"
-    "  --setup-ini FILE side file written as Disk1\\setup.ini\n"
-    "  --codepage CP    Windows code page for entry names (default 1252)\n";
-
-const char kListHelp[] =
-    "usage: kovsea list [--json] [--codepage CP] FILE\n"
-    "\n"
-    "Shows the trailer, one line per entry (type, size, name) and the side-file slots.\n";
-
-const char kVerifyHelp[] =
-    "usage: kovsea verify [--codepage CP] FILE\n"
-    "\n"
-    "Exits 0 only when FILE is a well-formed self-extractor; prints each problem with the\n"
-    "byte offset it concerns.\n";
-
-const char kExtractHelp[] =
-    "usage: kovsea extract [--force] [--codepage CP] FILE -o DIR\n"
-    "\n"
-    "Extracts the entries into DIR and the side files into DIR/Disk1, as the stub would,\n"
-    "without running anything. Refuses names that would leave DIR. DIR must be empty unless\n"
-    "--force is given. On any error everything extracted so far is removed again.\n";
-
-int UsageError(const std::string& message, const char* help) {
-  fprintf(stderr, "kovsea: error: %s\n\n%s", message.c_str(), help);
-  return kExitUsage;
-}
-
-struct Args {
-  std::vector<std::string> positional;
-  std::vector<std::pair<std::string, std::string>> options;  // name, value ("" for flags)
-  bool help = false;
-};
-
-// Parses `--name value`, `--name=value`, `-o value` and flags; false on an unknown option.
-bool ParseArgs(int argc, char** argv, const std::vector<std::string>& with_value,
-               const std::vector<std::string>& flags, Args* args, std::string* error) {
-  for (int i = 2; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--help" || a == "-h") {
-      args->help = true;
-      continue;
-    }
-    if (a == "--" ) {
-      for (++i; i < argc; ++i) args->positional.push_back(argv[i]);
-      break;
-    }
-    if (a.size() > 1 && a[0] == '-') {
-      std::string name = a;
-      std::string value;
-      bool inline_value = false;
-      const size_t eq = a.find('=');
-      if (eq != std::string::npos && a.compare(0, 2, "--") == 0) {
-        name = a.substr(0, eq);
-        value = a.substr(eq + 1);
-        inline_value = true;
-      }
-      if (name == "-o") name = "--output";
-      bool takes_value = false;
-      for (const auto& w : with_value) takes_value = takes_value || w == name;
-      bool is_flag = false;
-      for (const auto& f : flags) is_flag = is_flag || f == name;
-      if (!takes_value && !is_flag) {
-        *error = "unknown option " + a;
-        return false;
-      }
-      if (takes_value && !inline_value) {
-        if (i + 1 >= argc) {
-          *error = name + " needs a value";
-          return false;
-        }
-        value = argv[++i];
-      }
-      args->options.emplace_back(name, value);
-      continue;
-    }
-    args->positional.push_back(a);
+// The stub that goes with the tool: named by --stub or KOVSEA_STUB, else the one installed
+// with kovsea (beside it, as the Windows zip holds it, or in ../share/kovsea, as the Debian
+// package does), else, during development, the one the Windows build of this tree made.
+fs::path FindStub(const char* argv0, const std::string& given) {
+  if (!given.empty()) return given;
+  if (const char* from_environment = getenv("KOVSEA_STUB")) {
+    if (*from_environment != '\0') return from_environment;
   }
-  return true;
-}
-
-std::string Option(const Args& args, const std::string& name) {
-  std::string value;
-  for (const auto& o : args.options) {
-    if (o.first == name) value = o.second;
-  }
-  return value;
-}
-
-bool HasOption(const Args& args, const std::string& name) {
-  for (const auto& o : args.options) {
-    if (o.first == name) return true;
-  }
-  return false;
-}
-
-// The stub that ships with the tool: beside it, in ../share/kovsea, or, during development,
-// in the Windows build of this source tree.
-fs::path DefaultStub(const char* argv0) {
   std::error_code error;
   fs::path self = fs::canonical(fs::path(argv0), error);
 #ifndef _WIN32
-  if (error) self = fs::read_symlink("/proc/self/exe", error);
+  if (error || self.empty()) self = fs::read_symlink("/proc/self/exe", error);
 #endif
   std::vector<fs::path> candidates;
   if (!self.empty()) {
@@ -153,113 +42,202 @@ fs::path DefaultStub(const char* argv0) {
     candidates.push_back(self.parent_path() / ".." / "share" / "kovsea" / "kovsea-stub.exe");
   }
 #ifdef KOVSEA_DEVELOPMENT_STUB
-  candidates.push_back(KOVSEA_DEVELOPMENT_STUB);
+  // Only a kovsea that runs from this tree's build directory takes the stub of its build.
+  if (!self.empty() && self.parent_path() == fs::path(KOVSEA_BUILD_BIN_DIR)) {
+    candidates.push_back(KOVSEA_DEVELOPMENT_STUB);
+  }
 #endif
   for (const auto& c : candidates) {
-    if (fs::is_regular_file(c, error)) return c;
+    if (fs::is_regular_file(c, error)) return fs::weakly_canonical(c, error);
   }
   return fs::path();
 }
 
-bool ResolveCodepage(const Args& args, std::string* codepage, std::string* error) {
-  const std::string given = HasOption(args, "--codepage") ? Option(args, "--codepage") : "1252";
-  *codepage = CodepageName(given);
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The iconv name of a Windows code page given on the command line, refusing what the names
+// in a self-extractor cannot be stored in.
+std::string Codepage(const std::string& given) {
+  const std::string name = CodepageName(given);
   std::string probe;
-  if (codepage->empty() || !platform::host::ConvertEncoding(codepage->c_str(), "UTF-8", "A", &probe)) {
-    *error = "unknown code page '" + given + "' (give a Windows code page number such as 1252)";
-    return false;
+  if (name.empty() || !platform::host::ConvertEncoding(name.c_str(), "UTF-8", "A", &probe)) {
+    throw UsageError("unknown code page '" + given + "' (give a Windows code page number such as 1252)");
   }
-  if (!platform::host::SetCodepage(codepage->c_str())) {
-    *error = "code page '" + given + "' does not keep the ASCII characters as they are (an EBCDIC "
-             "code page?); names in a self-extractor need one that does, such as 1252";
-    return false;
+  if (!platform::host::SetCodepage(name.c_str())) {
+    throw UsageError("code page '" + given + "' does not keep the ASCII characters as they are (an EBCDIC "
+                     "code page?); names in a self-extractor need one that does, such as 1252");
   }
-  return true;
+  return name;
 }
 
-int RunPack(int argc, char** argv) {
-  Args args;
-  std::string error;
-  if (!ParseArgs(argc, argv,
-                 {"--stub", "--output", "--admin", "--client", "--net", "--setup-ini", "--codepage"},
-                 {}, &args, &error)) {
-    return UsageError(error, kPackHelp);
+std::map<std::string, std::string> VersionInfo(const std::vector<std::string>& pairs) {
+  std::map<std::string, std::string> out;
+  for (const std::string& pair : pairs) {
+    const size_t eq = pair.find('=');
+    if (eq == std::string::npos || eq == 0) throw UsageError("--version-info takes KEY=VALUE, not '" + pair + "'");
+    out[pair.substr(0, eq)] = pair.substr(eq + 1);
   }
-  if (args.help) {
-    fputs(kPackHelp, stdout);
-    return 0;
-  }
-  if (args.positional.size() != 1) return UsageError("pack takes one input directory", kPackHelp);
-  if (Option(args, "--output").empty()) return UsageError("pack needs -o OUT.exe", kPackHelp);
-  PackOptions options;
-  if (!ResolveCodepage(args, &options.codepage, &error)) return UsageError(error, kPackHelp);
-  options.input_dir = args.positional[0];
-  options.output = Option(args, "--output");
-  options.stub = HasOption(args, "--stub") ? fs::path(Option(args, "--stub")) : DefaultStub(argv[0]);
-  if (options.stub.empty()) {
-    fprintf(stderr, "kovsea: error: no stub found beside kovsea; give one with --stub\n");
-    return 1;
-  }
-  const char* slots[4] = {"--admin", "--client", "--net", "--setup-ini"};
-  for (int i = 0; i < 4; ++i) {
-    if (HasOption(args, slots[i])) options.side_files[i] = Option(args, slots[i]);
-  }
-  std::error_code ec;
-  if (!fs::exists(options.input_dir / "Disk1" / "Setup.exe", ec)) {
-    fprintf(stderr, "kovsea: warning: %s has no Disk1/Setup.exe; the stub will find no installer to start\n",
-            options.input_dir.string().c_str());
-  }
-  const int result = Pack(options, &error);
-  if (result != 0) fprintf(stderr, "kovsea: error: %s\n", error.c_str());
-  return result;
+  return out;
 }
 
-int RunReader(int argc, char** argv, const std::string& command) {
-  Args args;
-  std::string error;
-  const char* help = command == "list" ? kListHelp : command == "verify" ? kVerifyHelp : kExtractHelp;
-  std::vector<std::string> with_value = {"--codepage"};
-  std::vector<std::string> flags;
-  if (command == "list") flags.push_back("--json");
-  if (command == "extract") {
-    with_value.push_back("--output");
-    flags.push_back("--force");
+void PrintErrors(const std::vector<std::string>& errors) {
+  for (const auto& e : errors) fprintf(stderr, "kovsea: error: %s\n", e.c_str());
+}
+
+// The options `pack` and `check` share: the side files, the code page and the temporary
+// directory the check assumes.
+struct TreeOptions {
+  std::string side_files[4];
+  std::string codepage = "1252";
+  uint32_t temp_length = kDefaultTempLength;
+
+  void AddTo(CLI::App* command) {
+    static const char* const kNames[4] = {"--admin", "--client", "--net", "--setup-ini"};
+    static const char* const kWhat[4] = {"side file written as Disk1\\KOVadmin.dat",
+                                         "side file written as Disk1\\KOVclient.dat",
+                                         "side file written as Disk1\\KOVnet.dat",
+                                         "side file written as Disk1\\setup.ini"};
+    for (int i = 0; i < 4; ++i) command->add_option(kNames[i], side_files[i], kWhat[i]);
+    command->add_option("--codepage", codepage, "Windows code page for entry names (default 1252)");
+    command->add_option("--temp-length", temp_length,
+                        "length of the user's temporary directory the paths must fit under "
+                        "(default 49: C:\\Users\\ with a 20-character user name and "
+                        "\\AppData\\Local\\Temp\\)");
   }
-  if (!ParseArgs(argc, argv, with_value, flags, &args, &error)) return UsageError(error, help);
-  if (args.help) {
-    fputs(help, stdout);
-    return 0;
+  void Into(PackOptions* options) const {
+    for (int i = 0; i < 4; ++i) options->side_files[i] = side_files[i];
+    options->codepage = Codepage(codepage);
+    options->temp_length = temp_length;
   }
-  if (args.positional.size() != 1) return UsageError(command + " takes one file", help);
-  std::string codepage;
-  if (!ResolveCodepage(args, &codepage, &error)) return UsageError(error, help);
-  const fs::path file = args.positional[0];
-  if (command == "list") return ListCommand(file, HasOption(args, "--json"), codepage);
-  if (command == "verify") return VerifyCommand(file, codepage);
-  if (Option(args, "--output").empty()) return UsageError("extract needs -o DIR", help);
-  return ExtractCommand(file, Option(args, "--output"), HasOption(args, "--force"), codepage);
+};
+
+// The help of `command` (the whole tool's, or a command's with the tool's name in front).
+std::string Help(CLI::App* app) {
+  CLI::App* shown = app->get_subcommands().empty() ? app : app->get_subcommands().front();
+  std::string text = shown->help();
+  if (shown != app) {
+    const std::string usage = "usage: " + shown->get_name();
+    const size_t at = text.find(usage);
+    if (at != std::string::npos) text.replace(at, usage.size(), "usage: kovsea " + shown->get_name());
+  }
+  return text;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    fputs(kUsage, stderr);
-    return kExitUsage;
-  }
-  const std::string command = argv[1];
-  if (command == "--help" || command == "-h" || command == "help") {
-    fputs(kUsage, stdout);
+  CLI::App app("Builds, checks, lists, verifies and safely extracts KOV self-extracting archives.", "kovsea");
+  app.get_formatter()->label("Usage", "usage");
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "kovsea " KOVSEA_VERSION);
+
+  PackOptions pack_options;
+  TreeOptions pack_tree;
+  std::string stub;
+  std::string icon;
+  std::vector<std::string> version_pairs;
+  CLI::App* pack = app.add_subcommand("pack", "build a self-extractor from a directory tree");
+  pack->footer(
+      "Writes the stub, every directory and file below DIR (sorted, each directory before its\n"
+      "contents), the side files and the trailer. The installer the stub starts is\n"
+      "DIR/Disk1/Setup.exe. The tree is checked first, as `kovsea check` does; nothing is\n"
+      "written when it has a problem.");
+  pack->add_option("DIR", pack_options.input_dir, "the installer's tree")->required();
+  pack->add_option("-o,--output", pack_options.output, "the file to write; nothing is left there if packing fails")
+      ->required();
+  pack->add_option("--stub", stub, "the stub program (default: the one installed with kovsea, or $KOVSEA_STUB)");
+  pack->add_option("--icon", icon, "an .ico file whose images replace the program's icon");
+  pack->add_option("--version-info", version_pairs,
+                   "KEY=VALUE for the version resource (repeatable): ProductName, ProductVersion, "
+                   "FileVersion, CompanyName, FileDescription, LegalCopyright, OriginalFilename, ...");
+  pack_tree.AddTo(pack);
+
+  PackOptions check_options;
+  TreeOptions check_tree;
+  bool check_json = false;
+  CLI::App* check = app.add_subcommand("check", "check a tree before packing it");
+  check->footer(
+      "Lists every problem that would stop pack, or the stub at the user's site, each with its\n"
+      "fix: names the code page cannot spell or Windows refuses, paths too long under the\n"
+      "user's temporary directory, a missing Disk1/Setup.exe, sizes past what the format\n"
+      "addresses or a signer can sign. Exit code 0 when there is none.");
+  check->add_option("DIR", check_options.input_dir, "the installer's tree")->required();
+  check->add_option("--stub", stub, "the stub whose size the layout is checked with");
+  check->add_flag("--json", check_json, "print the result as JSON");
+  check_tree.AddTo(check);
+
+  fs::path file;
+  std::string codepage = "1252";
+  bool list_json = false;
+  CLI::App* list = app.add_subcommand("list", "show what a self-extractor holds");
+  list->footer(
+      "Shows the trailer, one line per entry (type, size, name), the side files and the\n"
+      "file's SHA-256 digest; with --json also the digest of every file entry, every side\n"
+      "file and the stub part (everything before the archive).");
+  list->add_option("FILE", file, "the self-extractor")->required();
+  list->add_flag("--json", list_json, "print JSON");
+  list->add_option("--codepage", codepage, "Windows code page of the entry names (default 1252)");
+
+  uint32_t verify_temp_length = kDefaultTempLength;
+  CLI::App* verify = app.add_subcommand("verify", "check that a file is a well-formed self-extractor");
+  verify->footer(
+      "Exits 0 only when FILE is well formed and every entry extracts under the user's\n"
+      "temporary directory; prints each problem with the byte offset it concerns.");
+  verify->add_option("FILE", file, "the self-extractor")->required();
+  verify->add_option("--codepage", codepage, "Windows code page of the entry names (default 1252)");
+  verify->add_option("--temp-length", verify_temp_length, "as for check (default 49)");
+
+  fs::path out_dir;
+  bool force = false;
+  CLI::App* extract = app.add_subcommand("extract", "extract a self-extractor's files without running anything");
+  extract->footer(
+      "Extracts the entries into DIR and the side files into DIR/Disk1, as the stub would,\n"
+      "never following a link out of DIR. DIR must be empty unless --force is given; on any\n"
+      "error what this run created is removed again, and nothing that was there before.");
+  extract->add_option("FILE", file, "the self-extractor")->required();
+  extract->add_option("-o,--output", out_dir, "the directory to extract into")->required();
+  extract->add_flag("--force", force, "extract into a directory that is not empty");
+  extract->add_option("--codepage", codepage, "Windows code page of the entry names (default 1252)");
+
+  try {
+    app.parse(argc, argv);
+    if (*pack) {
+      pack_tree.Into(&pack_options);
+      pack_options.stub = FindStub(argv[0], stub);
+      if (pack_options.stub.empty()) {
+        PrintErrors({"no stub found beside kovsea or in ../share/kovsea; give one with --stub or KOVSEA_STUB"});
+        return 1;
+      }
+      pack_options.icon = icon;
+      pack_options.version_info = VersionInfo(version_pairs);
+      std::vector<std::string> errors;
+      const int result = Pack(pack_options, &errors);
+      PrintErrors(errors);
+      return result;
+    }
+    if (*check) {
+      check_tree.Into(&check_options);
+      check_options.stub = FindStub(argv[0], stub);
+      return CheckCommand(check_options, check_json);
+    }
+    const std::string iconv_codepage = Codepage(codepage);
+    if (*list) return ListCommand(file, list_json, iconv_codepage);
+    if (*verify) return VerifyCommand(file, iconv_codepage, verify_temp_length);
+    return ExtractCommand(file, out_dir, force, iconv_codepage);
+  } catch (const CLI::CallForHelp&) {
+    fputs(Help(&app).c_str(), stdout);
     return 0;
-  }
-  if (command == "--version") {
+  } catch (const CLI::CallForVersion&) {
     printf("kovsea %s\n", KOVSEA_VERSION);
     return 0;
+  } catch (const CLI::ParseError& e) {
+    fprintf(stderr, "kovsea: error: %s\n\n%s", e.what(), Help(&app).c_str());
+    return kExitUsage;
+  } catch (const UsageError& e) {
+    fprintf(stderr, "kovsea: error: %s\n\n%s", e.what(), Help(&app).c_str());
+    return kExitUsage;
   }
-  if (command == "pack") return RunPack(argc, argv);
-  if (command == "list" || command == "verify" || command == "extract") {
-    return RunReader(argc, argv, command);
-  }
-  fprintf(stderr, "kovsea: error: unknown command '%s'\n\n%s", command.c_str(), kUsage);
-  return kExitUsage;
 }

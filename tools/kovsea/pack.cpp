@@ -7,8 +7,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <map>
+#include <fstream>
 #include <random>
+#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "byte_order.h"
 #include "encoding.h"
 #include "host_files.h"
+#include "pe_resources.h"
 #include "progress_meter.h"
 #include "text.h"
 #include "trailer_locator.h"
@@ -33,6 +35,14 @@ namespace {
 constexpr size_t kCopyChunk = 1u << 20;
 constexpr uint64_t kMaxOffset = 0xFFFFFFFFull;
 constexpr uint64_t kTrailerAlignment = 8;
+// The stub's extraction root adds "KOV", up to five digits and a backslash to the temporary
+// directory, and Windows' paths end at 259 characters.
+constexpr uint64_t kRootCharacters = 9;
+constexpr uint64_t kLongestPath = 259;
+// A signer appends its certificate table behind the file and names it with 32-bit offsets;
+// this much room is kept for it (a signature with a chain and a timestamp takes 10-30 KiB).
+constexpr uint64_t kSignatureRoom = 64 * 1024;
+constexpr uint16_t kProgramIconGroup = 99;
 
 class Failure {
  public:
@@ -43,145 +53,137 @@ class Failure {
   std::string message_;
 };
 
-struct PlannedEntry {
-  fs::path host_path;
-  std::string name;  // ANSI, backslashes
-  bool is_directory;
-  uint64_t size;
-};
-
-// Everything the file will hold, and where: worked out before a byte is written.
-struct Layout {
-  std::vector<PlannedEntry> entries;
-  uint64_t stub_size = 0;
-  uint64_t archive_size = 0;
-  uint64_t side_sizes[kSideFileCount] = {0, 0, 0, 0};
-  uint32_t side_offsets[kSideFileCount] = {0, 0, 0, 0};
-  uint64_t padding = 0;  // zeros in front of the trailer, so that the file ends 8-aligned
-  uint64_t total = 0;
-};
-
 std::string UpperAsciiString(const std::string& s) {
   std::string out = s;
   for (char& c : out) c = UpperAscii(c);
   return out;
 }
 
-// The name one host file name component is stored under, refusing what the stub could not
-// create faithfully.
-std::string StoredComponent(const fs::path& child, const std::string& codepage) {
-  const std::string shown = child.string();
-  std::string component;
-  if (!HostNameToAnsi(child.filename(), codepage, &component)) {
-    throw Failure(shown + ": name cannot be represented in code page " + codepage);
-  }
-  // In East Asian code pages 0x5C can be the second byte of a character; the stub and every
-  // reader split names at that byte, so the name would fall apart.
-  if (component.find('\\') != std::string::npos) {
-    throw Failure(shown + ": its spelling in code page " + codepage +
-                  " holds the byte 0x5C, which Windows reads as a path separator; rename it");
-  }
-  return component;
-}
+// Walks a tree in the stub's order (names sorted byte-wise, each directory's entry before its
+// contents) and collects every entry and every problem.
+class TreePlanner {
+ public:
+  TreePlanner(const PackOptions& options, PackPlan* plan) : options_(options), plan_(plan) {}
 
-// Walks `dir` in a fixed order: names sorted byte-wise, each directory's entry before its
-// contents. Refuses anything the stub could not recreate faithfully.
-void PlanDirectory(const fs::path& dir, const std::string& prefix, const std::string& codepage,
-                   std::vector<PlannedEntry>* out) {
-  std::vector<fs::path> children;
-  std::error_code error;
-  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
-    children.push_back(it->path());
+  void Walk(const fs::path& dir, const std::string& prefix) {
+    std::vector<fs::path> children;
+    std::error_code error;
+    for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+      children.push_back(it->path());
+    }
+    if (error) {
+      Problem(dir, "cannot be read: " + error.message(), "make it readable");
+      return;
+    }
+    std::sort(children.begin(), children.end(),
+              [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
+    std::map<std::string, fs::path> seen_upper;
+    for (const fs::path& child : children) Entry(child, prefix, &seen_upper);
   }
-  if (error) throw Failure(dir.string() + ": cannot read directory: " + error.message());
-  std::sort(children.begin(), children.end(),
-            [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
 
-  std::map<std::string, fs::path> seen_upper;
-  for (const fs::path& child : children) {
-    const std::string shown = child.string();
+ private:
+  void Problem(const fs::path& where, const std::string& problem, const std::string& fix) {
+    plan_->problems.push_back(PackProblem{where.string(), problem, fix});
+  }
+
+  void Entry(const fs::path& child, const std::string& prefix, std::map<std::string, fs::path>* seen_upper) {
+    std::error_code error;
     const fs::file_status status = fs::symlink_status(child, error);
-    if (error) throw Failure(shown + ": " + error.message());
-    if (fs::is_symlink(status)) throw Failure(shown + ": symbolic links cannot be packed");
+    if (error) return Problem(child, error.message(), "make it readable");
+    if (fs::is_symlink(status)) {
+      return Problem(child, "symbolic links cannot be packed", "put the file or directory it points to in its place");
+    }
     const bool is_directory = fs::is_directory(status);
     if (!is_directory && !fs::is_regular_file(status)) {
-      throw Failure(shown + ": only regular files and directories can be packed");
+      return Problem(child, "only regular files and directories can be packed", "remove it from the tree");
     }
-    const std::string component = StoredComponent(child, codepage);
+    std::string component;
+    if (!HostNameToAnsi(child.filename(), options_.codepage, &component)) {
+      return Problem(child, "name cannot be represented in code page " + options_.codepage,
+                     "rename it, or pack with the --codepage of the installer's language");
+    }
+    // In East Asian code pages 0x5C can be the second byte of a character; the stub and every
+    // reader split names at that byte, so the name would fall apart.
+    if (component.find('\\') != std::string::npos) {
+      return Problem(child, "its spelling in code page " + options_.codepage +
+                                " holds the byte 0x5C, which Windows reads as a path separator",
+                     "rename it");
+    }
     const std::string name = prefix + component;
-    const NameProblem problem = CheckEntryName(name.c_str());
-    if (problem != NameProblem::kNone) throw Failure(shown + ": " + DescribeNameProblem(problem));
-    auto clash = seen_upper.emplace(UpperAsciiString(component), child);
+    const NameProblem name_problem = CheckEntryName(name.c_str());
+    if (name_problem != NameProblem::kNone) return Problem(child, DescribeNameProblem(name_problem), "rename it");
+    auto clash = seen_upper->emplace(UpperAsciiString(component), child);
     if (!clash.second) {
-      throw Failure(shown + ": differs from " + clash.first->second.string() +
-                    " only in case, and Windows cannot hold both");
+      return Problem(child, "differs from " + clash.first->second.string() + " only in case, and Windows cannot hold both",
+                     "rename one of them");
+    }
+    const uint64_t path_length = options_.temp_length + kRootCharacters + name.size();
+    if (path_length > kLongestPath) {
+      Problem(child, "would make a path of " + std::to_string(path_length) + " characters at the user's site, more than " +
+                         "the 259 Windows allows (with a temporary directory of " +
+                         std::to_string(options_.temp_length) + " characters)",
+              "shorten its name or the directories above it by " + std::to_string(path_length - kLongestPath) +
+                  (path_length - kLongestPath == 1 ? " character" : " characters"));
     }
     uint64_t size = 0;
     if (!is_directory) {
       size = fs::file_size(child, error);
-      if (error) throw Failure(shown + ": " + error.message());
-      if (size > kMaxFileEntrySize) throw Failure(shown + ": larger than 4 GiB - 2 bytes");
+      if (error) return Problem(child, error.message(), "make it readable");
+      if (size > kMaxFileEntrySize) {
+        return Problem(child, "larger than 4 GiB - 2 bytes, the most an entry can hold", "leave it out or split it");
+      }
     }
-    out->push_back(PlannedEntry{child, name, is_directory, size});
-    if (is_directory) PlanDirectory(child, name + "\\", codepage, out);
+    plan_->entries.push_back(PlannedEntry{child, name, is_directory, size});
+    if (is_directory) Walk(child, name + "\\");
   }
-}
 
-uint64_t RegularFileSize(const fs::path& path, const char* what) {
-  std::error_code error;
-  const fs::file_status status = fs::status(path, error);
-  if (error || !fs::is_regular_file(status)) {
-    throw Failure(path.string() + ": " + what + " is not a readable file");
+  const PackOptions& options_;
+  PackPlan* plan_;
+};
+
+void CheckLayout(const PackOptions& options, PackPlan* plan) {
+  auto problem = [plan](const std::string& where, const std::string& what, const std::string& fix) {
+    plan->problems.push_back(PackProblem{where, what, fix});
+  };
+  for (const PlannedEntry& e : plan->entries) {
+    plan->archive_size += 4 + e.name.size() + 1 + (e.is_directory ? 0 : e.size);
   }
-  return fs::file_size(path, error);
-}
-
-// Whether the stub's PE header names a certificate table.
-bool StubIsSigned(const fs::path& stub) {
-  platform::File* file = platform::host::OpenHostFile(stub.string());
-  if (file == nullptr) throw Failure(stub.string() + ": cannot open: " + strerror(errno));
-  CertificateTable table;
-  ReadCertificateTable(file, &table);
-  platform::CloseFile(file);
-  return table.size != 0;
-}
-
-void CheckStub(const fs::path& stub, uint64_t size) {
-  if (size > kMaxOffset || size == 0) throw Failure(stub.string() + ": the stub is empty or larger than 4 GiB");
-  if (StubIsSigned(stub)) {
-    throw Failure(stub.string() +
-                  ": the stub is signed, and the payload would break its signature; pack the "
-                  "unsigned stub and sign the finished self-extractor instead");
+  if (plan->archive_size > kMaxOffset) {
+    problem(options.input_dir.string(), "the entries add up to more than 4 GiB, the most the format can address",
+            "leave files out, or ship them in a second package");
   }
-}
-
-// The stub, the entry stream, the side files back to back behind it, zero padding and the
-// trailer, each within the 4 GiB the trailer's offsets can address.
-Layout PlanLayout(const PackOptions& options) {
-  std::error_code ec;
-  if (!fs::is_directory(options.input_dir, ec)) throw Failure(options.input_dir.string() + ": not a directory");
-  Layout layout;
-  PlanDirectory(options.input_dir, "", options.codepage, &layout.entries);
-  if (layout.entries.empty()) throw Failure(options.input_dir.string() + ": nothing to pack (empty directory)");
-  layout.stub_size = RegularFileSize(options.stub, "the stub");
-  for (const PlannedEntry& e : layout.entries) {
-    layout.archive_size += 4 + e.name.size() + 1 + (e.is_directory ? 0 : e.size);
-  }
-  if (layout.archive_size > kMaxOffset) throw Failure("the entries add up to more than 4 GiB");
-  uint64_t end = layout.stub_size + layout.archive_size;
+  uint64_t end = plan->stub_size + plan->archive_size;
   for (int i = 0; i < kSideFileCount; ++i) {
     if (options.side_files[i].empty()) continue;
-    layout.side_sizes[i] = RegularFileSize(options.side_files[i], "a side file");
-    if (end > kMaxOffset || layout.side_sizes[i] > kMaxOffset) {
-      throw Failure("the side files lie beyond the 4 GiB that the trailer can address");
+    std::error_code error;
+    const fs::path& side = options.side_files[i];
+    if (!fs::is_regular_file(fs::status(side, error)) || error) {
+      problem(side.string(), "a side file is not a readable file", "name a readable file");
+      continue;
     }
-    layout.side_offsets[i] = static_cast<uint32_t>(end);
-    end += layout.side_sizes[i];
+    plan->side_sizes[i] = fs::file_size(side, error);
+    if (end > kMaxOffset || plan->side_sizes[i] > kMaxOffset) {
+      problem(side.string(), "the side file lies beyond the 4 GiB that the trailer can address",
+              "make the payload smaller");
+    }
+    plan->side_offsets[i] = static_cast<uint32_t>(std::min<uint64_t>(end, kMaxOffset));
+    end += plan->side_sizes[i];
+    const std::string in_disk = std::string("Disk1\\") + SideFileName(i);
+    const uint64_t path_length = options.temp_length + kRootCharacters + in_disk.size();
+    if (path_length > kLongestPath) {
+      problem(side.string(), "Disk1\\" + std::string(SideFileName(i)) + " would make a path longer than 259 characters",
+              "lower --temp-length");
+    }
   }
-  CheckStub(options.stub, layout.stub_size);
-  layout.padding = (kTrailerAlignment - (end + kTrailerSize) % kTrailerAlignment) % kTrailerAlignment;
-  layout.total = end + layout.padding + kTrailerSize;
-  return layout;
+  plan->padding = (kTrailerAlignment - (end + kTrailerSize) % kTrailerAlignment) % kTrailerAlignment;
+  plan->total = end + plan->padding + kTrailerSize;
+  if (plan->total + kTrailerAlignment + kSignatureRoom > kMaxOffset) {
+    problem(options.output.empty() ? options.input_dir.string() : options.output.string(),
+            "the file would be " + std::to_string(plan->total) + " bytes, too large to be signed: a signature " +
+                "is addressed with 32-bit offsets behind the file",
+            "make the payload smaller by " +
+                std::to_string(plan->total + kTrailerAlignment + kSignatureRoom - kMaxOffset) + " bytes");
+  }
 }
 
 // The output under a temporary name beside it, created exclusively under an unpredictable
@@ -317,8 +319,8 @@ class TemporaryOutput {
   uint64_t written_ = 0;
 };
 
-void WriteEntries(const Layout& layout, TemporaryOutput* out) {
-  for (const PlannedEntry& e : layout.entries) {
+void WriteEntries(const PackPlan& plan, TemporaryOutput* out) {
+  for (const PlannedEntry& e : plan.entries) {
     uint8_t size[4];
     StoreLe32(size, e.is_directory ? kDirectoryEntrySize : static_cast<uint32_t>(e.size));
     out->Write(size, sizeof size);
@@ -327,44 +329,137 @@ void WriteEntries(const Layout& layout, TemporaryOutput* out) {
   }
 }
 
-void WriteTrailer(const Layout& layout, TemporaryOutput* out) {
+void WriteTrailer(const PackPlan& plan, TemporaryOutput* out) {
   const uint8_t zeros[kTrailerAlignment] = {};
-  out->Write(zeros, static_cast<size_t>(layout.padding));
+  out->Write(zeros, static_cast<size_t>(plan.padding));
   ArchiveTrailer trailer;
   memset(&trailer, 0, sizeof trailer);
   memcpy(trailer.magic, kTrailerMagic, sizeof trailer.magic);
-  trailer.archive_offset = static_cast<uint32_t>(layout.stub_size);
-  trailer.archive_size = static_cast<uint32_t>(layout.archive_size);
-  trailer.entry_count = static_cast<uint32_t>(layout.entries.size());
+  trailer.archive_offset = static_cast<uint32_t>(plan.stub_size);
+  trailer.archive_size = static_cast<uint32_t>(plan.archive_size);
+  trailer.entry_count = static_cast<uint32_t>(plan.entries.size());
   for (int i = 0; i < kSideFileCount; ++i) {
-    SideFileAt(trailer, i).offset = layout.side_offsets[i];
-    SideFileAt(trailer, i).size = static_cast<uint32_t>(layout.side_sizes[i]);
+    SideFileAt(trailer, i).offset = plan.side_offsets[i];
+    SideFileAt(trailer, i).size = static_cast<uint32_t>(plan.side_sizes[i]);
   }
   uint8_t raw[kTrailerSize];
   EncodeTrailer(trailer, raw);
   out->Write(raw, sizeof raw);
 }
 
+bool ReadWhole(const fs::path& path, std::string* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  *bytes = s.str();
+  return static_cast<bool>(in) || in.eof();
+}
+
 }  // namespace
 
-int Pack(const PackOptions& options, std::string* error) {
-  try {
-    const Layout layout = PlanLayout(options);
-    ProgressMeter meter("packing", layout.total);
-    TemporaryOutput out(options.output, &meter, layout.total);
-    out.Copy(options.stub, layout.stub_size);
-    WriteEntries(layout, &out);
-    for (int i = 0; i < kSideFileCount; ++i) {
-      if (!options.side_files[i].empty()) out.Copy(options.side_files[i], layout.side_sizes[i]);
+PackPlan PlanPack(const PackOptions& options, uint64_t stub_size) {
+  PackPlan plan;
+  plan.stub_size = stub_size;
+  std::error_code error;
+  if (!fs::is_directory(options.input_dir, error)) {
+    plan.problems.push_back(PackProblem{options.input_dir.string(), "not a directory", "name the installer's tree"});
+    return plan;
+  }
+  TreePlanner(options, &plan).Walk(options.input_dir, "");
+  if (plan.entries.empty() && plan.problems.empty()) {
+    plan.problems.push_back(PackProblem{options.input_dir.string(), "nothing to pack (empty directory)",
+                                        "put the installer's files in it"});
+  }
+  if (!fs::is_regular_file(options.input_dir / "Disk1" / "Setup.exe", error)) {
+    plan.problems.push_back(PackProblem{(options.input_dir / "Disk1" / "Setup.exe").string(),
+                                        "is missing: the stub would find no installer to start",
+                                        "put the installer's Setup.exe in the tree's Disk1 directory"});
+  }
+  CheckLayout(options, &plan);
+  return plan;
+}
+
+bool PrepareStub(const PackOptions& options, std::string* stub, std::string* error) {
+  if (!ReadWhole(options.stub, stub) || stub->empty()) {
+    *error = options.stub.string() + ": the stub is not a readable file";
+    return false;
+  }
+  if (stub->size() > kMaxOffset) {
+    *error = options.stub.string() + ": the stub is larger than 4 GiB";
+    return false;
+  }
+  platform::File* file = platform::host::OpenHostFile(options.stub.string());
+  CertificateTable table{0, 0};
+  if (file != nullptr) {
+    ReadCertificateTable(file, &table);
+    platform::CloseFile(file);
+  }
+  if (table.size != 0) {
+    *error = options.stub.string() +
+             ": the stub is signed, and the payload would break its signature; pack the "
+             "unsigned stub and sign the finished self-extractor instead";
+    return false;
+  }
+  if (options.icon.empty() && options.version_info.empty()) return true;
+  pe::ResourceTree resources;
+  if (!pe::ReadResources(*stub, &resources, error)) {
+    *error = options.stub.string() + ": " + *error;
+    return false;
+  }
+  if (!options.icon.empty()) {
+    std::string ico;
+    std::vector<pe::IconImage> images;
+    if (!ReadWhole(options.icon, &ico)) {
+      *error = options.icon.string() + ": cannot read";
+      return false;
     }
-    WriteTrailer(layout, &out);
+    if (!pe::ParseIcoFile(ico, &images, error)) {
+      *error = options.icon.string() + ": " + *error;
+      return false;
+    }
+    pe::ReplaceIconGroup(&resources, kProgramIconGroup, images);
+  }
+  if (!options.version_info.empty()) {
+    std::string version;
+    if (!pe::BuildVersionResource(options.version_info, &version, error)) return false;
+    auto& slot = resources[pe::ResourceId::Number(pe::kTypeVersion)][pe::ResourceId::Number(1)];
+    slot.clear();
+    slot[pe::kLanguageUsEnglish] = version;
+  }
+  if (!pe::WriteResources(stub, resources, error)) {
+    *error = options.stub.string() + ": " + *error;
+    return false;
+  }
+  return true;
+}
+
+int Pack(const PackOptions& options, std::vector<std::string>* errors) {
+  std::string stub;
+  std::string error;
+  if (!PrepareStub(options, &stub, &error)) {
+    errors->push_back(error);
+    return 1;
+  }
+  const PackPlan plan = PlanPack(options, stub.size());
+  for (const PackProblem& p : plan.problems) errors->push_back(p.where + ": " + p.problem + " (" + p.fix + ")");
+  if (!plan.problems.empty()) return 1;
+  try {
+    ProgressMeter meter("packing", plan.total);
+    TemporaryOutput out(options.output, &meter, plan.total);
+    out.Write(stub.data(), stub.size());
+    WriteEntries(plan, &out);
+    for (int i = 0; i < kSideFileCount; ++i) {
+      if (!options.side_files[i].empty()) out.Copy(options.side_files[i], plan.side_sizes[i]);
+    }
+    WriteTrailer(plan, &out);
     out.Commit(options.output);
     meter.Finish();
     return 0;
   } catch (const Failure& failure) {
-    *error = failure.message();
+    errors->push_back(failure.message());
   } catch (const fs::filesystem_error& failure) {
-    *error = failure.what();
+    errors->push_back(failure.what());
   }
   return 1;
 }

@@ -68,8 +68,9 @@ Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* creat
   return reading;
 }
 
-Reading CatalogueStream(Sea* sea, std::vector<host::CatalogueEntry>* entries) {
-  host::TargetCatalogue();
+Reading CatalogueStream(Sea* sea, std::vector<host::CatalogueEntry>* entries,
+                        host::CatalogueObserver* observer) {
+  host::TargetCatalogue(observer);
   CleanupList created = {nullptr};
   Reading reading = DecodeStream(sea, nullptr, &created);
   ForgetCleanupList(&created);

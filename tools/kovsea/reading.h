@@ -28,8 +28,10 @@ struct Reading {
 // Decodes the stream of `sea` into the current target. `percent` (when given) follows the
 // decoder's progress points; `created` receives every path created, newest first.
 Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* created);
-// The catalogue of the stream: what list shows and verify and extract check first.
-Reading CatalogueStream(Sea* sea, std::vector<platform::host::CatalogueEntry>* entries);
+// The catalogue of the stream: what list shows and verify and extract check first. With an
+// observer, it sees every file's data.
+Reading CatalogueStream(Sea* sea, std::vector<platform::host::CatalogueEntry>* entries,
+                        platform::host::CatalogueObserver* observer = nullptr);
 // Every problem of the stream, one line each with the byte offset it concerns.
 std::vector<std::string> StreamProblems(const Reading& reading, const std::string& codepage);
 // Frees the nodes of a clean-up list without deleting anything.

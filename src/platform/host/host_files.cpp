@@ -51,6 +51,7 @@ struct Target {
   std::set<std::string> existed;  // paths that were there before the run asked for them
   std::set<std::string> created;  // paths this run made
   std::vector<CatalogueEntry> entries;
+  CatalogueObserver* observer = nullptr;
 };
 
 Target g_target;
@@ -413,9 +414,10 @@ bool TargetDirectory(const std::string& host_directory) {
   return true;
 }
 
-void TargetCatalogue() {
+void TargetCatalogue(CatalogueObserver* observer) {
   ClearTarget();
   g_target.kind = TargetKind::kCatalogue;
+  g_target.observer = observer;
 }
 
 void ClearTarget() {
@@ -567,6 +569,7 @@ bool FileLength(File* file, uint64_t* length) {
 bool WriteBytes(File* file, const void* data, size_t bytes) {
   if (file->stream == nullptr) {
     g_target.entries[file->catalogue_index].size += bytes;
+    if (g_target.observer != nullptr) g_target.observer->Data(file->catalogue_index, data, bytes);
     return true;
   }
   return fwrite(data, 1, bytes, file->stream) == bytes;
@@ -612,10 +615,23 @@ uint64_t CopyBetween(File* from, File* to, uint64_t bytes) {
   if (in < 0 || !FileLength(from, &length)) return 0;
   if (to->stream == nullptr) {
     const uint64_t available = static_cast<uint64_t>(in) < length ? length - static_cast<uint64_t>(in) : 0;
-    const uint64_t skipped = std::min(bytes, available);
-    from->resume_at = in + static_cast<int64_t>(skipped);
-    g_target.entries[to->catalogue_index].size += skipped;
-    return skipped;
+    const uint64_t passed = std::min(bytes, available);
+    if (g_target.observer == nullptr) {
+      from->resume_at = in + static_cast<int64_t>(passed);
+      g_target.entries[to->catalogue_index].size += passed;
+      return passed;
+    }
+    // Shown to the observer, read in large pieces.
+    std::vector<char> buffer(static_cast<size_t>(std::min<uint64_t>(passed, host::kStreamBuffer)));
+    uint64_t done = 0;
+    while (done < passed) {
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(passed - done, buffer.size()));
+      const size_t got = ReadBytes(from, buffer.data(), want);
+      if (got == 0) break;
+      WriteBytes(to, buffer.data(), got);
+      done += got;
+    }
+    return done;
   }
 #ifdef __linux__
   // The output's buffer is emptied first and its position taken over, so that stdio and the

@@ -32,8 +32,18 @@ bool SetCodepage(const char* iconv_name);
 // identity on Windows, where paths stay in the ANSI code page).
 bool ConvertEncoding(const char* from, const char* to, const std::string& in, std::string* out);
 
+// Sees the data bytes written to each catalogued file, in order (for digests).
+class CatalogueObserver {
+ public:
+  virtual ~CatalogueObserver() = default;
+  // `entry` is the file's index in the catalogue.
+  virtual void Data(size_t entry, const void* bytes, size_t count) = 0;
+};
+
 bool TargetDirectory(const std::string& host_directory);
-void TargetCatalogue();
+// With an observer the catalogue reads every file's data to show it; without one it does not
+// read file data at all.
+void TargetCatalogue(CatalogueObserver* observer = nullptr);
 // Forgets the target (and closes its directory).
 void ClearTarget();
 
