@@ -199,12 +199,16 @@ bool MakePrivateDirectory(const char* path) {
   return made;
 }
 
+// A read-only attribute is cleared only when the first attempt fails: most files have none,
+// and under Wine every look at a path costs a walk of it.
 bool RemoveEmptyDirectory(const char* path) {
+  if (RemoveDirectoryA(path)) return true;
   MakeWritable(path);
   return RemoveDirectoryA(path) != 0;
 }
 
 bool DeleteFileAt(const char* path) {
+  if (DeleteFileA(path)) return true;
   MakeWritable(path);
   return DeleteFileA(path) != 0;
 }
