@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -41,16 +42,28 @@ constexpr size_t kStreamBuffer = 256 * 1024;
 
 enum class TargetKind { kNone, kDirectory, kCatalogue };
 
+// A catalogued name as Windows compares names: ASCII letters in upper case.
+std::string CatalogueKey(const std::string& name) {
+  std::string key = name;
+  for (char& c : key) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+  return key;
+}
+
 struct Target {
   TargetKind kind = TargetKind::kNone;
 #ifdef _WIN32
   std::string directory;  // ends in a backslash
 #else
   int directory = -1;     // an open handle of the target directory
+  // The directory the last path was created in, kept open: entries come directory by
+  // directory, and a walk for each of them would cost a system call per component.
+  std::vector<std::string> last_parent;
+  int last_parent_fd = -1;
 #endif
   std::set<std::string> existed;  // paths that were there before the run asked for them
   std::set<std::string> created;  // paths this run made
   std::vector<CatalogueEntry> entries;
+  std::map<std::string, size_t> by_key;  // CatalogueKey(name) -> the newest entry of that name
   CatalogueObserver* observer = nullptr;
 };
 
@@ -106,20 +119,17 @@ bool HostComponents(const char* path, std::vector<std::string>* out) {
 
 // ---- The catalogue -----------------------------------------------------------------------
 
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
-    if (upper(a[i]) != upper(b[i])) return false;
-  }
-  return true;
+const CatalogueEntry* Catalogued(const std::string& name) {
+  const auto found = g_target.by_key.find(CatalogueKey(name));
+  return found == g_target.by_key.end() ? nullptr : &g_target.entries[found->second];
 }
 
-const CatalogueEntry* Catalogued(const std::string& name) {
-  for (const CatalogueEntry& e : g_target.entries) {
-    if (SameName(e.name, name)) return &e;
-  }
-  return nullptr;
+// Records an entry, findable by its name from then on.
+size_t Record(const char* path, bool is_directory) {
+  g_target.entries.push_back(CatalogueEntry{path, is_directory, 0});
+  const size_t index = g_target.entries.size() - 1;
+  g_target.by_key[CatalogueKey(path)] = index;
+  return index;
 }
 
 // A name may be recorded when it converts and its directory was recorded before it.
@@ -138,7 +148,7 @@ bool CatalogueAccepts(const char* path) {
 bool CatalogueDirectory(const char* path) {
   if (!CatalogueAccepts(path)) return false;
   if (Catalogued(path) != nullptr) return Refuse(Refusal::kExists);
-  g_target.entries.push_back(CatalogueEntry{path, true, 0});
+  Record(path, true);
   return true;
 }
 
@@ -149,9 +159,8 @@ File* CatalogueFile(const char* path) {
     Refuse(Refusal::kExists);
     return nullptr;
   }
-  g_target.entries.push_back(CatalogueEntry{path, false, 0});
   auto* file = new File;
-  file->catalogue_index = g_target.entries.size() - 1;
+  file->catalogue_index = Record(path, false);
   return file;
 }
 
@@ -269,21 +278,35 @@ Refusal RefusalAt(int directory, const std::string& name, int error) {
   return RefusalFor(error);
 }
 
+void ForgetLastParent() {
+  if (g_target.last_parent_fd >= 0) close(g_target.last_parent_fd);
+  g_target.last_parent_fd = -1;
+  g_target.last_parent.clear();
+}
+
 // Opens the directory that holds the last component of `path`, walking from the target's
 // handle one component at a time and never following a symbolic link; `leaf` receives the
 // last component's host name.
 bool OpenParent(const char* path, Descriptor* parent, std::string* leaf) {
   std::vector<std::string> components;
   if (!HostComponents(path, &components)) return false;
+  *leaf = components.back();
+  components.pop_back();
+  if (g_target.last_parent_fd >= 0 && components == g_target.last_parent) {
+    parent->reset(dup(g_target.last_parent_fd));
+    return parent->get() >= 0 || Refuse(Refusal::kSystem);
+  }
   parent->reset(dup(g_target.directory));
-  for (size_t i = 0; i + 1 < components.size(); ++i) {
-    const int next = openat(parent->get(), components[i].c_str(),
-                            O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (next < 0) return Refuse(RefusalAt(parent->get(), components[i], errno));
+  for (const std::string& component : components) {
+    const int next = openat(parent->get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) return Refuse(RefusalAt(parent->get(), component, errno));
     parent->reset(next);
   }
-  *leaf = components.back();
-  return parent->get() >= 0 || Refuse(Refusal::kSystem);
+  if (parent->get() < 0) return Refuse(Refusal::kSystem);
+  ForgetLastParent();
+  g_target.last_parent = components;
+  g_target.last_parent_fd = dup(parent->get());
+  return true;
 }
 
 File* CreateInDirectory(const char* path) {
@@ -345,6 +368,8 @@ bool RemoveInDirectory(const char* path, bool directory) {
   struct stat st;
   if (fstatat(parent.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   if (S_ISDIR(st.st_mode) != directory) return false;
+  // A directory that goes may be the one kept open.
+  if (directory) ForgetLastParent();
   return unlinkat(parent.get(), leaf.c_str(), directory ? AT_REMOVEDIR : 0) == 0;
 }
 
@@ -423,6 +448,7 @@ void TargetCatalogue(CatalogueObserver* observer) {
 void ClearTarget() {
 #ifndef _WIN32
   if (g_target.directory >= 0) close(g_target.directory);
+  if (g_target.last_parent_fd >= 0) close(g_target.last_parent_fd);
 #endif
   g_target = Target();
   g_refusal = Refusal::kNone;
@@ -447,6 +473,7 @@ bool ExistedBefore(const char* path) { return g_target.existed.count(path) != 0;
 std::vector<CatalogueEntry> TakeCatalogue() {
   std::vector<CatalogueEntry> out;
   out.swap(g_target.entries);
+  g_target.by_key.clear();
   return out;
 }
 
