@@ -2,11 +2,13 @@
 // file into a new file by each way the stub could, and times each with the performance
 // counter. Run by hand, under Wine, on a file in the page cache:
 //
-//   wine copy_strategies.exe SOURCE TARGET [MiB per chunk] [rounds]
+//   wine copy_strategies.exe SOURCE TARGET [MiB per chunk] [rounds] [new]
 //
-// Ways: a mapped view per chunk written with WriteFile (the stub's way until now), one view
-// per 64 MiB written in chunks, ReadFile into a buffer and WriteFile out of it, and the C
-// runtime's fread/fwrite; then the deletion of the copy.
+// Ways: a mapped view per chunk written with WriteFile (the stub's first way), one view per
+// 64 MiB written in chunks, ReadFile into a buffer and WriteFile out of it (the stub's way
+// now), and the C runtime's fread/fwrite; then the deletion of the copy. The target is
+// created with CREATE_ALWAYS, or with CREATE_NEW when the last argument is "new"; the
+// close of the ReadFile way's target is timed on its own.
 #include <windows.h>
 
 #include <stdint.h>
