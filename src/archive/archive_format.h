@@ -27,6 +27,18 @@ constexpr uint32_t kMaxFileEntrySize = 0xFFFFFFFEu;
 constexpr size_t kEntryNameCapacity = 264;  // 263 characters and the terminator
 constexpr size_t kMaxPathLength = 259;      // longest full path a created entry may have
 
+// Entries are created under a fresh root in the user's temporary directory: "KOV", up to five
+// hex digits and a backslash.
+constexpr char kRootPrefix[] = "KOV";
+constexpr int kRootSuffixDigits = 5;
+constexpr size_t kRootAddedCharacters = 3 + kRootSuffixDigits + 1;
+
+// The bytes an entry takes in the stream: its size field, its name and the name's zero, and
+// a file's data.
+inline uint64_t EntryBytes(size_t name_length, bool is_directory, uint64_t data_size) {
+  return 4 + uint64_t{name_length} + 1 + (is_directory ? 0 : data_size);
+}
+
 struct SideFileSlot {
   uint32_t offset;  // 0 = absent
   uint32_t size;

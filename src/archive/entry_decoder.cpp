@@ -215,7 +215,7 @@ uint64_t CurrentEntryOffset(const ExtractionState* state) {
   if (state->header_bytes_seen != 0) {
     back = state->header_bytes_seen;
   } else if (state->header_mode == 0) {
-    back = uint64_t{state->bytes_written} + 4 + TextLength(state->entry_name) + 1;
+    back = EntryBytes(TextLength(state->entry_name), false, state->bytes_written);
   }
   return state->trailer->archive_offset + (served >= back ? served - back : 0);
 }

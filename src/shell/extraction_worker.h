@@ -10,11 +10,7 @@
 #include "entry_decoder.h"
 #include "progress_record.h"
 
-constexpr char kRootPrefix[] = "KOV";
-constexpr int kRootSuffixDigits = 5;
 constexpr size_t kTempPathCapacity = 261;
-// "KOV", up to five digits and the closing backslash.
-constexpr size_t kRootAddedCharacters = 3 + kRootSuffixDigits + 1;
 
 // What a run leaves for the restart step after the dialog has closed: whether its hand-off
 // reset the restart request, so that an answer found there is this run's installer's.

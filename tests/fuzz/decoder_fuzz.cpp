@@ -10,21 +10,12 @@
 
 #include "extraction_worker.h"
 #include "fake_platform.h"
+#include "invariant.h"
+#include "stream_builder.h"
 
 namespace {
 
 constexpr char kRoot[] = "C:\\Temp\\KOV11426\\";
-
-void Put32(std::string* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-void Require(bool condition, const char* what, const std::string& detail) {
-  if (!condition) {
-    fprintf(stderr, "invariant broken: %s: %s\n", what, detail.c_str());
-    abort();
-  }
-}
 
 bool HasDotDotComponent(const std::string& path) {
   size_t start = 0;
@@ -54,16 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string file(64, 'M');
   file += stream;
   if (mode == 3) file += std::string(64, 'S');
-  std::string trailer = "KOVSEA";
-  trailer.append(2, '\0');
-  Put32(&trailer, 64);
-  Put32(&trailer, archive_size);
-  Put32(&trailer, 1);
-  for (int i = 0; i < 4; ++i) {
-    Put32(&trailer, mode == 3 ? static_cast<uint32_t>(64 + stream.size() + 16 * i) : 0);
-    Put32(&trailer, mode == 3 ? 16 : 0);
+  test::Slot slots[4] = {};
+  for (int i = 0; i < 4 && mode == 3; ++i) {
+    slots[i].offset = static_cast<uint32_t>(64 + stream.size() + 16 * i);
+    slots[i].size = 16;
   }
-  file += trailer;
+  file += test::Trailer(64, archive_size, 1, slots);
   fake::PutFile(fake::world().own_path, file);
 
   ProgressDialogRecord record{};

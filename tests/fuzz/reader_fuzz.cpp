@@ -17,23 +17,14 @@
 
 #include "commands.h"
 #include "host_files.h"
+#include "invariant.h"
+#include "stream_builder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 fs::path g_scratch;
-
-void Put32(std::string* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-void Require(bool condition, const char* what, const std::string& detail) {
-  if (!condition) {
-    fprintf(stderr, "invariant broken: %s: %s\n", what, detail.c_str());
-    abort();
-  }
-}
 
 std::string ReadAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -62,18 +53,13 @@ std::string AsSea(const uint8_t* data, size_t size) {
   if (data[0] & 1) return body;
   std::string file(64, 'M');
   file += body;
-  file += "KOVSEA";
-  file.append(2, '\0');
-  Put32(&file, 64);
-  Put32(&file, static_cast<uint32_t>(body.size()));
-  Put32(&file, 1);
   // Bit 1: a side file over the stream's last 8 bytes (refused); bit 2: one behind it.
-  for (int i = 0; i < 4; ++i) {
-    const bool present = i == 3 && (data[0] & 6) != 0;
-    Put32(&file, present ? static_cast<uint32_t>(64 + body.size() - ((data[0] & 2) ? 8 : 0)) : 0);
-    Put32(&file, present && (data[0] & 2) ? 8 : 0);
+  test::Slot slots[4] = {};
+  if ((data[0] & 6) != 0) {
+    slots[3].offset = static_cast<uint32_t>(64 + body.size() - ((data[0] & 2) ? 8 : 0));
+    slots[3].size = (data[0] & 2) ? 8 : 0;
   }
-  return file;
+  return file + test::Trailer(64, static_cast<uint32_t>(body.size()), 1, slots);
 }
 
 }  // namespace

@@ -13,8 +13,8 @@ int CheckCommand(const PackOptions& options, bool json) {
   std::error_code error;
   // The layout is checked with the stub that would be packed; without one, with the largest
   // the stub may grow to.
-  const uint64_t stub_size = options.stub.empty() ? 36864 : fs::file_size(options.stub, error);
-  const PackPlan plan = PlanPack(options, error ? 36864 : stub_size);
+  const uint64_t stub_size = options.stub.empty() ? kLargestStub : fs::file_size(options.stub, error);
+  const PackPlan plan = PlanPack(options, error ? kLargestStub : stub_size);
   if (json) {
     printf("{\"ok\": %s, \"temp_length\": %u, \"entries\": %lu, \"bytes\": %llu, \"problems\": [",
            plan.problems.empty() ? "true" : "false", options.temp_length,

@@ -116,18 +116,17 @@ namespace {
 // offset of its entry (entries follow each other: size, name and its zero, data).
 std::vector<std::string> PathProblems(const Sea& sea, const std::vector<host::CatalogueEntry>& entries,
                                       const std::string& codepage, uint32_t temp_length) {
-  constexpr uint64_t kRootCharacters = 9;  // "KOV", up to five digits, a backslash
   std::vector<std::string> problems;
   uint64_t offset = sea.trailer.archive_offset;
   for (const auto& e : entries) {
-    const uint64_t length = temp_length + kRootCharacters + e.name.size();
+    const uint64_t length = PathLengthAtSite(temp_length, e.name.size());
     if (length > kMaxPathLength) {
       problems.push_back("offset " + std::to_string(offset) + ": entry \"" + AnsiToDisplay(e.name, codepage) +
                          "\" would make a path of " + std::to_string(length) +
                          " characters at the user's site, more than 259 (with a temporary directory of " +
                          std::to_string(temp_length) + " characters)");
     }
-    offset += 4 + e.name.size() + 1 + (e.is_directory ? 0 : e.size);
+    offset += EntryBytes(e.name.size(), e.is_directory, e.size);
   }
   return problems;
 }

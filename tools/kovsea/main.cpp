@@ -12,6 +12,7 @@
 #include "encoding.h"
 #include "host_files.h"
 #include "pack.h"
+#include "sea_file.h"
 
 #ifndef KOVSEA_VERSION
 #define KOVSEA_VERSION "0.0.0"
@@ -84,7 +85,17 @@ std::map<std::string, std::string> VersionInfo(const std::vector<std::string>& p
 }
 
 void PrintErrors(const std::vector<std::string>& errors) {
-  for (const auto& e : errors) fprintf(stderr, "kovsea: error: %s\n", e.c_str());
+  for (const auto& e : errors) PrintError(e);
+}
+
+// A command that reads a self-extractor: FILE and the code page its names are spelled in.
+CLI::App* ReaderCommand(CLI::App* app, const char* name, const char* description, const char* footer,
+                        fs::path* file, std::string* codepage) {
+  CLI::App* command = app->add_subcommand(name, description);
+  command->footer(footer);
+  command->add_option("FILE", *file, "the self-extractor")->required();
+  command->add_option("--codepage", *codepage, "Windows code page of the entry names (default 1252)");
+  return command;
 }
 
 // The options `pack` and `check` share: the side files, the code page and the temporary
@@ -172,35 +183,32 @@ int main(int argc, char** argv) {
   fs::path file;
   std::string codepage = "1252";
   bool list_json = false;
-  CLI::App* list = app.add_subcommand("list", "show what a self-extractor holds");
-  list->footer(
+  CLI::App* list = ReaderCommand(
+      &app, "list", "show what a self-extractor holds",
       "Shows the trailer, one line per entry (type, size, name), the side files and the\n"
       "file's SHA-256 digest; with --json also the digest of every file entry, every side\n"
-      "file and the stub part (everything before the archive).");
-  list->add_option("FILE", file, "the self-extractor")->required();
+      "file and the stub part (everything before the archive).",
+      &file, &codepage);
   list->add_flag("--json", list_json, "print JSON");
-  list->add_option("--codepage", codepage, "Windows code page of the entry names (default 1252)");
 
   uint32_t verify_temp_length = kDefaultTempLength;
-  CLI::App* verify = app.add_subcommand("verify", "check that a file is a well-formed self-extractor");
-  verify->footer(
+  CLI::App* verify = ReaderCommand(
+      &app, "verify", "check that a file is a well-formed self-extractor",
       "Exits 0 only when FILE is well formed and every entry extracts under the user's\n"
-      "temporary directory; prints each problem with the byte offset it concerns.");
-  verify->add_option("FILE", file, "the self-extractor")->required();
-  verify->add_option("--codepage", codepage, "Windows code page of the entry names (default 1252)");
+      "temporary directory; prints each problem with the byte offset it concerns.",
+      &file, &codepage);
   verify->add_option("--temp-length", verify_temp_length, "as for check (default 49)");
 
   fs::path out_dir;
   bool force = false;
-  CLI::App* extract = app.add_subcommand("extract", "extract a self-extractor's files without running anything");
-  extract->footer(
+  CLI::App* extract = ReaderCommand(
+      &app, "extract", "extract a self-extractor's files without running anything",
       "Extracts the entries into DIR and the side files into DIR/Disk1, as the stub would,\n"
       "never following a link out of DIR. DIR must be empty unless --force is given; on any\n"
-      "error what this run created is removed again, and nothing that was there before.");
-  extract->add_option("FILE", file, "the self-extractor")->required();
+      "error what this run created is removed again, and nothing that was there before.",
+      &file, &codepage);
   extract->add_option("-o,--output", out_dir, "the directory to extract into")->required();
   extract->add_flag("--force", force, "extract into a directory that is not empty");
-  extract->add_option("--codepage", codepage, "Windows code page of the entry names (default 1252)");
 
   try {
     app.parse(argc, argv);

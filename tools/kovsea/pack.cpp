@@ -35,10 +35,6 @@ namespace {
 constexpr size_t kCopyChunk = 1u << 20;
 constexpr uint64_t kMaxOffset = 0xFFFFFFFFull;
 constexpr uint64_t kTrailerAlignment = 8;
-// The stub's extraction root adds "KOV", up to five digits and a backslash to the temporary
-// directory, and Windows' paths end at 259 characters.
-constexpr uint64_t kRootCharacters = 9;
-constexpr uint64_t kLongestPath = 259;
 // A signer appends its certificate table behind the file and names it with 32-bit offsets;
 // this much room is kept for it (a signature with a chain and a timestamp takes 10-30 KiB).
 constexpr uint64_t kSignatureRoom = 64 * 1024;
@@ -117,13 +113,13 @@ class TreePlanner {
       return Problem(child, "differs from " + clash.first->second.string() + " only in case, and Windows cannot hold both",
                      "rename one of them");
     }
-    const uint64_t path_length = options_.temp_length + kRootCharacters + name.size();
-    if (path_length > kLongestPath) {
+    const uint64_t path_length = PathLengthAtSite(options_.temp_length, name.size());
+    if (path_length > kMaxPathLength) {
       Problem(child, "would make a path of " + std::to_string(path_length) + " characters at the user's site, more than " +
                          "the 259 Windows allows (with a temporary directory of " +
                          std::to_string(options_.temp_length) + " characters)",
-              "shorten its name or the directories above it by " + std::to_string(path_length - kLongestPath) +
-                  (path_length - kLongestPath == 1 ? " character" : " characters"));
+              "shorten its name or the directories above it by " + std::to_string(path_length - kMaxPathLength) +
+                  (path_length - kMaxPathLength == 1 ? " character" : " characters"));
     }
     uint64_t size = 0;
     if (!is_directory) {
@@ -146,7 +142,7 @@ void CheckLayout(const PackOptions& options, PackPlan* plan) {
     plan->problems.push_back(PackProblem{where, what, fix});
   };
   for (const PlannedEntry& e : plan->entries) {
-    plan->archive_size += 4 + e.name.size() + 1 + (e.is_directory ? 0 : e.size);
+    plan->archive_size += EntryBytes(e.name.size(), e.is_directory, e.size);
   }
   if (plan->archive_size > kMaxOffset) {
     problem(options.input_dir.string(), "the entries add up to more than 4 GiB, the most the format can address",
@@ -169,8 +165,7 @@ void CheckLayout(const PackOptions& options, PackPlan* plan) {
     plan->side_offsets[i] = static_cast<uint32_t>(std::min<uint64_t>(end, kMaxOffset));
     end += plan->side_sizes[i];
     const std::string in_disk = std::string("Disk1\\") + SideFileName(i);
-    const uint64_t path_length = options.temp_length + kRootCharacters + in_disk.size();
-    if (path_length > kLongestPath) {
+    if (PathLengthAtSite(options.temp_length, in_disk.size()) > kMaxPathLength) {
       problem(side.string(), "Disk1\\" + std::string(SideFileName(i)) + " would make a path longer than 259 characters",
               "lower --temp-length");
     }

@@ -10,9 +10,20 @@
 #include <string>
 #include <vector>
 
+#include "archive_format.h"
+
 // The temporary directory the pre-flight check assumes, in characters: "C:\Users\", a user
 // name of 20 characters (the longest Windows allows) and "\AppData\Local\Temp\".
 constexpr uint32_t kDefaultTempLength = 9 + 20 + 20;
+// The largest the stub may grow to: the layout of a tree is checked with it when no stub is
+// at hand.
+constexpr uint64_t kLargestStub = 36864;
+
+// The length of the full path an entry named `name_length` characters gets at the user's
+// site: the temporary directory, the stub's extraction root and the name.
+inline uint64_t PathLengthAtSite(uint32_t temp_length, size_t name_length) {
+  return uint64_t{temp_length} + kRootAddedCharacters + name_length;
+}
 
 struct PackOptions {
   std::filesystem::path stub;
