@@ -60,6 +60,13 @@ class Wine:
                   f"{program} exited with {proc.returncode}, expected {check_rc}")
         return proc.returncode
 
+    def output(self, program, *args, env=None, timeout=120):
+        """Runs a program that ends by itself and returns its exit code and what it printed."""
+        merged = dict(self.env, **(env or {}))
+        proc = subprocess.run([str(WINE_RUN), str(program), *map(str, args)], env=merged,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+        return proc.returncode, proc.stdout.decode()
+
     def start(self, program, *args, env=None, cwd=None):
         merged = dict(self.env, **(env or {}))
         return subprocess.Popen([str(WINE_RUN), str(program), *map(str, args)], env=merged,

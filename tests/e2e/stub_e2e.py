@@ -401,11 +401,9 @@ def foreign_temp_directory(work):
     under its short name, Setup.exe sees every file, and nothing is left in it."""
     wine, before, tree, sea = packed_product(work)
     log = work / "log.txt"
-    proc = subprocess.run([str(ROOT / "scripts" / "wine-run"), str(WIN_BIN / "foreign_temp_launcher.exe"),
-                           win_path(sea)], env={**os.environ, **wine.env, **fixture_env(log)},
-                          stdout=subprocess.PIPE, timeout=120)
-    report = dict(line.split(" ", 1) for line in proc.stdout.decode().splitlines() if " " in line)
-    check(proc.returncode == 1, f"exit code {proc.returncode}: {report}")
+    rc, printed = wine.output(WIN_BIN / "foreign_temp_launcher.exe", win_path(sea), env=fixture_env(log))
+    report = dict(line.split(" ", 1) for line in printed.splitlines() if " " in line)
+    check(rc == 1, f"exit code {rc}: {report}")
     short = report.get("short", "")
     check("~" in short and short.isascii(), f"no short name to compare with: {report}")
     setup = setup_line(read_log(log))
@@ -506,10 +504,8 @@ def vendor_resources(work):
     for key, value in VERSION_INFO.items():
         check(exif.get(key.lower()) == value, f"exiftool reads {key}={exif.get(key.lower())!r}")
     check(exif.get("fileversionnumber") == "2.5.1.7", f"FileVersionNumber={exif.get('fileversionnumber')!r}")
-    out = work / "version.txt"
-    proc = subprocess.run([str(ROOT / "scripts" / "wine-run"), str(WIN_BIN / "version_probe.exe"), win_path(sea)],
-                          env={**os.environ, **wine.env}, stdout=subprocess.PIPE, timeout=120)
-    seen = dict(line.split("=", 1) for line in proc.stdout.decode().splitlines() if "=" in line)
+    _, printed = wine.output(WIN_BIN / "version_probe.exe", win_path(sea))
+    seen = dict(line.split("=", 1) for line in printed.splitlines() if "=" in line)
     check(seen.get("FixedFile") == "2.5.1.7" and seen.get("FixedProduct") == "2.5.1.0", f"fixed versions: {seen}")
     for key, value in VERSION_INFO.items():
         check(seen.get(key) == value, f"GetFileVersionInfo read {key}={seen.get(key)!r}")
@@ -568,11 +564,8 @@ def kovsea_zip_on_windows(work):
     sea = work / "product.exe"
     check(wine.run(tools[0], "pack", "-o", win_path(sea), win_path(tree)) == 0, "kovsea.exe pack failed")
     check(wine.run(tools[0], "verify", win_path(sea)) == 0, "kovsea.exe verify failed")
-    listing = work / "listing.json"
-    proc = subprocess.run([str(ROOT / "scripts" / "wine-run"), str(tools[0]), "list", "--json", win_path(sea)],
-                          env={**os.environ, **wine.env}, stdout=subprocess.PIPE, timeout=120)
-    listing.write_bytes(proc.stdout)
-    digest = json.loads(proc.stdout.decode())["sha256"]
+    _, printed = wine.output(tools[0], "list", "--json", win_path(sea))
+    digest = json.loads(printed)["sha256"]
     check(digest == run_tool(["sha256sum", sea]).split()[0], f"kovsea.exe's digest {digest}")
 
 
