@@ -96,8 +96,19 @@ TEST_F(ProgressDialog, NonZeroInitialPositionIsKeptUntilADifferentRequest) {
   EXPECT_TRUE(g_seen.ok) << g_seen.failures;
 }
 
+// The worker starts while the dialog is still being set up; it is done once the modal loop
+// has shown it.
+bool WaitUntilShown(HWND dialog) {
+  const DWORD end = GetTickCount() + 3000;
+  while (!IsWindowVisible(dialog) && static_cast<int>(end - GetTickCount()) > 0) Sleep(10);
+  Sleep(100);
+  return IsWindowVisible(dialog) != 0;
+}
+
 int32_t CancelledByCommand(ProgressDialogRecord* record, void*) {
   HWND dialog = static_cast<HWND>(GetDialogWindow(record));
+  // A user clicks Cancel on a dialog that is shown; the modal loop would show it again.
+  g_seen.Expect(WaitUntilShown(dialog), "the dialog is shown");
   g_seen.Expect(SetProgress(record, 5, 0) == 0, "not cancelled before");
   SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
   g_seen.Expect(!IsWindowVisible(dialog), "Cancel hides the dialog at once");
@@ -131,15 +142,6 @@ TEST_F(ProgressDialog, CloseEndsTheDialogButTheRunnerWaitsForTheWorker) {
 
 DWORD g_ui_thread = 0;
 HANDLE g_worker_thread = nullptr;
-
-// The worker starts while the dialog is still being set up; it is done once the modal loop
-// has shown it.
-bool WaitUntilShown(HWND dialog) {
-  const DWORD end = GetTickCount() + 3000;
-  while (!IsWindowVisible(dialog) && static_cast<int>(end - GetTickCount()) > 0) Sleep(10);
-  Sleep(100);
-  return IsWindowVisible(dialog) != 0;
-}
 
 DWORD g_worker_returned_at = 0;
 
