@@ -80,16 +80,14 @@ std::vector<std::string> WriteSideFiles(Sea* sea, CleanupList* created, size_t* 
     AppendText(path, sizeof path, SideFileName(i));
     CleanupNode* node = NewCleanupNode(path, CleanupKind::kFile);
     if (node == nullptr) continue;
-    if (CopySideFile(sea, slot, path)) {
-      LinkCleanupNode(created, node);
-      ++*written;
-      continue;
-    }
-    // A file that was made but not written whole is removed with the rest.
+    // Listed before it is written: one that is made but not written whole goes with the rest.
     LinkCleanupNode(created, node);
-    problems.push_back(std::string("cannot write the side file Disk1\\") + SideFileName(i) +
-                       " (the archive has no Disk1 directory, or the disk is full)");
-    break;
+    if (!CopySideFile(sea, slot, path)) {
+      problems.push_back(std::string("cannot write the side file Disk1\\") + SideFileName(i) +
+                         " (the archive has no Disk1 directory, or the disk is full)");
+      break;
+    }
+    ++*written;
   }
   return problems;
 }
