@@ -1,7 +1,6 @@
 #include "archive_format.h"
 
 #include "byte_order.h"
-#include "text.h"
 
 namespace {
 
@@ -60,12 +59,11 @@ NameProblem CheckComponent(const char* component, size_t length) {
 }  // namespace
 
 const SideFileSlot& SideFileAt(const ArchiveTrailer& trailer, int index) {
-  switch (index) {
-    case 0: return trailer.admin;
-    case 1: return trailer.client;
-    case 2: return trailer.net;
-    default: return trailer.setup;
-  }
+#define KOVSEA_SIDE_FILE_MEMBER(field, file, option, key) &ArchiveTrailer::field,
+  static constexpr SideFileSlot ArchiveTrailer::*kSlots[kSideFileCount] = {
+      KOVSEA_SIDE_FILES(KOVSEA_SIDE_FILE_MEMBER)};
+#undef KOVSEA_SIDE_FILE_MEMBER
+  return trailer.*kSlots[index];
 }
 
 SideFileSlot& SideFileAt(ArchiveTrailer& trailer, int index) {
@@ -73,8 +71,9 @@ SideFileSlot& SideFileAt(ArchiveTrailer& trailer, int index) {
 }
 
 const char* SideFileName(int index) {
-  static const char* const kNames[kSideFileCount] = {"KOVadmin.dat", "KOVclient.dat",
-                                                     "KOVnet.dat", "setup.ini"};
+#define KOVSEA_SIDE_FILE_NAME(field, file, option, key) file,
+  static const char* const kNames[kSideFileCount] = {KOVSEA_SIDE_FILES(KOVSEA_SIDE_FILE_NAME)};
+#undef KOVSEA_SIDE_FILE_NAME
   return kNames[index];
 }
 

@@ -20,18 +20,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "install_layout.h"
+#include "text.h"
+
 constexpr size_t kTrailerSize = 52;
 constexpr char kTrailerMagic[6] = {'K', 'O', 'V', 'S', 'E', 'A'};
 constexpr uint32_t kDirectoryEntrySize = 0xFFFFFFFFu;
 constexpr uint32_t kMaxFileEntrySize = 0xFFFFFFFEu;
 constexpr size_t kEntryNameCapacity = 264;  // 263 characters and the terminator
-constexpr size_t kMaxPathLength = 259;      // longest full path a created entry may have
-
-// Entries are created under a fresh root in the user's temporary directory: "KOV", up to five
-// hex digits and a backslash.
-constexpr char kRootPrefix[] = "KOV";
-constexpr int kRootSuffixDigits = 5;
-constexpr size_t kRootAddedCharacters = 3 + kRootSuffixDigits + 1;
 
 // The bytes an entry takes in the stream: its size field, its name and the name's zero, and
 // a file's data.
@@ -44,16 +40,17 @@ struct SideFileSlot {
   uint32_t size;
 };
 
+// The side-file slots are named after their files (install_layout.h): admin, client, net,
+// setup, in this order.
+#define KOVSEA_SIDE_FILE_FIELD(field, file, option, key) SideFileSlot field;
 struct ArchiveTrailer {
   char magic[6];
   uint32_t archive_offset;
   uint32_t archive_size;
   uint32_t entry_count;  // informational; the reader ends the stream by archive_size alone
-  SideFileSlot admin;    // "KOVadmin.dat"
-  SideFileSlot client;   // "KOVclient.dat"
-  SideFileSlot net;      // "KOVnet.dat"
-  SideFileSlot setup;    // "setup.ini"
+  KOVSEA_SIDE_FILES(KOVSEA_SIDE_FILE_FIELD)
 };
+#undef KOVSEA_SIDE_FILE_FIELD
 
 // One entry's header as it stands in the stream.
 struct ArchiveEntry {
@@ -61,8 +58,7 @@ struct ArchiveEntry {
   char name[kEntryNameCapacity];
 };
 
-constexpr int kSideFileCount = 4;
-// The side-file slots in stream order: admin, client, net, setup.
+// The side-file slots in trailer order.
 const SideFileSlot& SideFileAt(const ArchiveTrailer& trailer, int index);
 SideFileSlot& SideFileAt(ArchiveTrailer& trailer, int index);
 // The file name each slot is written under in the disk directory.

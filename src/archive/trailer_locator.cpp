@@ -1,18 +1,15 @@
 #include "trailer_locator.h"
 
 #include "byte_order.h"
+#include "pe_headers.h"
 
 #include <string.h>
 
 namespace {
 
-constexpr uint32_t kDosHeaderSize = 64;
-constexpr uint32_t kNewHeaderPointer = 0x3C;  // e_lfanew
-constexpr uint32_t kCoffHeaderSize = 20;
-constexpr uint32_t kSecurityDirectory = 4;
 // Signature, COFF header, and the optional header up to the end of the security entry of a
 // PE32+ header (the longer of the two forms).
-constexpr uint32_t kPeHeaderReach = 4 + kCoffHeaderSize + 112 + 8 * (kSecurityDirectory + 1);
+constexpr uint32_t kPeHeaderReach = 4 + 20 + 112 + 8 * (kSecurityDirectory + 1);
 // The trailer and the most padding a signer adds in front of the table.
 constexpr uint32_t kTrailerWindow = kTrailerSize + kCertificateAlignment - 1;
 
@@ -31,22 +28,12 @@ void ReadCertificateTable(platform::File* file, CertificateTable* table) {
   memset(pe, 0, sizeof pe);
   if (!platform::SeekTo(file, LoadLe32(dos + kNewHeaderPointer))) return;
   const size_t got = platform::ReadBytes(file, pe, sizeof pe);
-  if (got < 4 + kCoffHeaderSize + 2 || memcmp(pe, "PE\0\0", 4) != 0) return;
-  const uint8_t* optional = pe + 4 + kCoffHeaderSize;
-  const uint32_t optional_size = LoadLe16(pe + 4 + 16);
-  uint32_t count_at;  // NumberOfRvaAndSizes; the directory follows it
-  switch (LoadLe16(optional)) {
-    case 0x10B: count_at = 92; break;   // PE32
-    case 0x20B: count_at = 108; break;  // PE32+
-    default: return;
-  }
-  const uint32_t entry_at = count_at + 4 + 8 * kSecurityDirectory;
-  if (optional_size < entry_at + 8 || 4 + kCoffHeaderSize + entry_at + 8 > got ||
-      LoadLe32(optional + count_at) <= kSecurityDirectory) {
-    return;
-  }
-  table->offset = LoadLe32(optional + entry_at);
-  table->size = LoadLe32(optional + entry_at + 4);
+  PeHeaders headers;
+  if (!ParsePeHeaders(pe, got, &headers)) return;
+  const uint32_t entry_at = DataDirectoryEntryAt(headers, kSecurityDirectory, got);
+  if (entry_at == 0) return;
+  table->offset = LoadLe32(pe + entry_at);
+  table->size = LoadLe32(pe + entry_at + 4);
   if (table->offset == 0 || table->size == 0) table->offset = table->size = 0;
 }
 

@@ -4,7 +4,7 @@
 #include "text.h"
 
 CleanupNode* NewCleanupNode(const char* path, CleanupKind kind) {
-  if (TextLength(path) >= static_cast<size_t>(kCleanupPathCapacity)) return nullptr;
+  if (TextLength(path) >= kPathCapacity) return nullptr;
   auto* node = static_cast<CleanupNode*>(platform::AllocateZeroed(sizeof(CleanupNode)));
   if (node == nullptr) return nullptr;
   CopyText(node->path, sizeof node->path, path);

@@ -7,12 +7,12 @@
 
 #include <stdint.h>
 
-constexpr int kCleanupPathCapacity = 260;  // 259 characters and the terminator
+#include "text.h"
 
 enum class CleanupKind { kFile = 0, kDirectory = 1 };
 
 struct CleanupNode {
-  char path[kCleanupPathCapacity];
+  char path[kPathCapacity];
   int32_t is_directory;  // 1 for a directory, 0 for a file
   CleanupNode* next;
 };

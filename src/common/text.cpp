@@ -25,3 +25,9 @@ bool AppendText(char* dest, size_t capacity, const char* source) {
   dest[at] = '\0';
   return true;
 }
+
+bool AppendQuoted(char* dest, size_t capacity, const char* source) {
+  const bool opened = AppendText(dest, capacity, "\"");
+  const bool body = opened && AppendText(dest, capacity, source);
+  return body && AppendText(dest, capacity, "\"");
+}

@@ -5,12 +5,6 @@
 #include "restart.h"
 #include "text.h"
 
-namespace {
-
-constexpr size_t kPathCapacity = kCleanupPathCapacity;
-
-}  // namespace
-
 bool WriteSideFile(platform::Window dialog, platform::File* archive_file, const char* directory,
                    CleanupList* cleanup_list, const char* name, uint32_t offset, uint32_t size) {
   if (offset == 0) return true;
@@ -48,13 +42,14 @@ bool RunSetupAndWait(platform::Window dialog, const char* directory, const char*
   char path[kPathCapacity];
   CopyText(path, sizeof path, directory);
   const bool fits = AppendText(path, sizeof path, program);
-  platform::Process* process = fits ? platform::StartProgram(path) : nullptr;
+  // The program is named by its full path, and its command line is that path in quotes: with
+  // a blank in the path, an unquoted line would let "C:\Documents.exe" and the like run in
+  // its place. The error caption shows that command line.
+  char command_line[kPathCapacity + 2];
+  command_line[0] = '\0';
+  AppendQuoted(command_line, sizeof command_line, path);
+  platform::Process* process = fits ? platform::StartProgram(path, command_line) : nullptr;
   if (process == nullptr) {
-    // The caption shows the command line the program is started with: its quoted path.
-    char command_line[kPathCapacity + 2];
-    CopyText(command_line, sizeof command_line, "\"");
-    AppendText(command_line, sizeof command_line, path);
-    AppendText(command_line, sizeof command_line, "\"");
     ShowErrorMessage(dialog, IDS_ERR_START_EXE, command_line);
     return false;
   }
@@ -100,7 +95,7 @@ bool HandOffToInstaller(platform::File* archive_file, ExtractionState* state) {
     platform::HideWindow(state->dialog_window);
     char disk_directory[kPathCapacity];
     CopyText(disk_directory, sizeof disk_directory, state->extraction_root);
-    AppendText(disk_directory, sizeof disk_directory, kDiskDirectoryName);
+    AppendText(disk_directory, sizeof disk_directory, kDiskDirectoryPath);
     const ArchiveTrailer& trailer = *state->trailer;
     for (int i = 0; i < kSideFileCount; ++i) {
       const SideFileSlot& slot = SideFileAt(trailer, i);
@@ -109,7 +104,7 @@ bool HandOffToInstaller(platform::File* archive_file, ExtractionState* state) {
     }
     platform::CloseFile(archive_file);
     state->archive_file = nullptr;
-    RunSetupAndWait(state->dialog_window, disk_directory, kSetupProgramName);
+    RunSetupAndWait(state->dialog_window, disk_directory, kSetupProgram);
     WaitForInstallerWindows();
   }
   DeleteCleanupList(&state->cleanup_list);

@@ -8,8 +8,6 @@
 #include "entry_decoder.h"
 #include "platform_run.h"
 
-constexpr char kDiskDirectoryName[] = "Disk1\\";
-constexpr char kSetupProgramName[] = "Setup.exe";
 constexpr char kEngineWindowClass[] = "InstallShield_Win";
 constexpr char kDeleteHelperWindowClass[] = "isdelete";
 // Pause between passes when a found window's process cannot be opened, so the wait does

@@ -7,7 +7,6 @@
 namespace {
 
 constexpr uint32_t kPlatformNtFamily = 2;
-constexpr int kOwnPathCapacity = 260;
 
 bool DeleteRunValue(const char* key_path) {
   platform::RegistryKey* key = platform::OpenMachineKey(key_path);
@@ -43,10 +42,9 @@ uint32_t GetRebootRequest() {
 bool SetRunOnReboot(const char* path) {
   // Quoted: at log-on the command line is split at its first blank, and an unquoted
   // "C:\Users\Ann\product setup.exe" would start "C:\Users\Ann\product.exe" instead.
-  char command[kOwnPathCapacity + 2];
-  CopyText(command, sizeof command, "\"");
-  AppendText(command, sizeof command, path);
-  if (!AppendText(command, sizeof command, "\"")) return false;
+  char command[kPathCapacity + 2];
+  command[0] = '\0';
+  if (!AppendQuoted(command, sizeof command, path)) return false;
   platform::RegistryKey* key = platform::CreateMachineKey(kRunOnceKeyPath);
   if (key == nullptr) return false;
   platform::SetStringValue(key, kRunValueName, command);
@@ -81,7 +79,7 @@ void RestartStep(bool request_reset_by_this_run) {
       RebootSystem();
       break;
     case 2: {
-      char path[kOwnPathCapacity];
+      char path[kPathCapacity];
       const size_t length = platform::OwnExecutablePath(path, sizeof path);
       // Never register a cut or empty path; the restart is still asked for.
       if (length > 0 && length < sizeof path) SetRunOnReboot(path);

@@ -118,10 +118,10 @@ bool MakePrivateDirectory(const char* path);
 bool DeleteAtRestart(const char* path);
 
 // ---- Processes and installer windows -----------------------------------------------------
-// Starts the program at `path` with no arguments, the caller's environment and current
-// directory and no inherited handles. The program is named by its full path, so no other
-// file can be started in its place. Null when it cannot be started.
-Process* StartProgram(const char* path);
+// Starts the program at `path` (named as the application, so no other file can be started in
+// its place) with `command_line`, the caller's environment and current directory and no
+// inherited handles. Null when it cannot be started.
+Process* StartProgram(const char* path, const char* command_line);
 // Waits without limit until the process has ended.
 void WaitForProcess(Process* process);
 void CloseProcess(Process* process);

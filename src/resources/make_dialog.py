@@ -2,7 +2,7 @@
 """Writes the progress dialog's template, byte for byte, as an extended dialog template.
 
 The resource compiler upper-cases class names and drops an icon control's size, so the
-template is laid out here instead. Identifiers and texts come from common/resource_ids.h,
+template is laid out here instead. Identifiers and texts come from resource_ids.h,
 the one place the code and the resources share.
 
 usage: make_dialog.py resource_ids.h out.bin

@@ -11,12 +11,14 @@
 
 namespace {
 
-constexpr size_t kOwnPathCapacity = 260;
+// The temporary directory is asked for with room for one more character than a path holds,
+// so that a directory too long to take the root's name is seen as such.
+constexpr size_t kTempPathCapacity = kPathCapacity + 1;
 
 // Opens the program's own file and reads and checks its trailer. Null when the file cannot
 // be opened or does not hold a usable archive.
 platform::File* OpenOwnArchive(ArchiveTrailer* trailer) {
-  char own_path[kOwnPathCapacity];
+  char own_path[kPathCapacity];
   const size_t length = platform::OwnExecutablePath(own_path, sizeof own_path);
   if (length == 0 || length >= sizeof own_path) return nullptr;
   platform::File* file = platform::OpenForReading(own_path);
@@ -38,8 +40,7 @@ int32_t ReportToDialog(void* record, int32_t percent) {
   return SetProgress(static_cast<ProgressDialogRecord*>(record), percent, 0);
 }
 
-}  // namespace
-
+// The error box for the decoder's first failure, shown the moment it is recorded.
 void ShowDecodeFailure(const ExtractionState* state) {
   if (state->failure.kind == EntryFailure::kArchiveUnreadable) {
     ShowErrorMessageTitled(state->dialog_window, IDS_ERR_NOT_SEA, IDS_ERROR_TITLE);
@@ -47,6 +48,8 @@ void ShowDecodeFailure(const ExtractionState* state) {
     ShowErrorMessage(state->dialog_window, IDS_ERR_CREATE_FILE, state->failure.path);
   }
 }
+
+}  // namespace
 
 void FormatRootSuffix(int r1, int r2, char out[kRootSuffixDigits + 1]) {
   static const char kDigits[] = "0123456789abcdef";
@@ -62,6 +65,10 @@ void FormatRootSuffix(int r1, int r2, char out[kRootSuffixDigits + 1]) {
   out[kept] = '\0';
 }
 
+namespace {
+
+// Makes the extraction root and records it first on the clean-up list; 0 or kSeaErrorAborted
+// (after the error box).
 int32_t CreateTempRoot(ExtractionState* state) {
   char* root = state->extraction_root;
   const size_t length = platform::TemporaryDirectory(root, kTempPathCapacity);
@@ -89,6 +96,8 @@ int32_t CreateTempRoot(ExtractionState* state) {
   ShowErrorMessageTitled(state->dialog_window, IDS_ERR_TEMP_DIR, IDS_ERROR_TITLE);
   return kSeaErrorAborted;
 }
+
+}  // namespace
 
 int32_t ExtractArchive(ProgressDialogRecord* record, void* user_data) {
   const platform::Window dialog = GetDialogWindow(record);

@@ -10,8 +10,6 @@
 #include "entry_decoder.h"
 #include "progress_record.h"
 
-constexpr size_t kTempPathCapacity = 261;
-
 // What a run leaves for the restart step after the dialog has closed: whether its hand-off
 // reset the restart request, so that an answer found there is this run's installer's.
 struct RunOutcome {
@@ -21,12 +19,8 @@ struct RunOutcome {
 // Worker callback for RunProgressDialog; `user_data` is a RunOutcome (or null). Returns
 // kSeaErrorAborted when the file is not a valid archive, the root cannot be made, an entry
 // cannot be created or a Cancel was seen at a progress point; otherwise 0, whatever happened
-// during the hand-off.
+// during the hand-off. The root is made by CreateTempRoot, the decoder's failures are shown
+// by ShowDecodeFailure: steps of this worker only, kept in its own file.
 int32_t ExtractArchive(ProgressDialogRecord* record, void* user_data);
-// The error box for the decoder's first failure, shown the moment it is recorded.
-void ShowDecodeFailure(const ExtractionState* state);
-// Makes the extraction root and records it first on the clean-up list; 0 or kSeaErrorAborted
-// (after the error box).
-int32_t CreateTempRoot(ExtractionState* state);
 // The root's suffix for two draws: r1 * r2 in lowercase hex, at most its first five digits.
 void FormatRootSuffix(int r1, int r2, char out[kRootSuffixDigits + 1]);

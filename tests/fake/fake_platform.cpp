@@ -341,7 +341,7 @@ void SetProgressBar(Window dialog, int32_t position) {
   world().events.push_back("bar " + std::to_string(position));
 }
 
-Process* StartProgram(const char* path) {
+Process* StartProgram(const char* path, const char* command_line) {
   auto& w = world();
   std::string key = fake::Key(path);
   const bool startable = w.startable.empty() ? (w.files.count(key) && !w.files[key].is_directory)
@@ -351,6 +351,7 @@ Process* StartProgram(const char* path) {
     return nullptr;
   }
   w.started_programs.push_back(path);
+  w.started_command_lines.push_back(command_line);
   w.events.push_back(std::string("start ") + path);
   return new Process{1000, path};
 }

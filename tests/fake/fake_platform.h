@@ -74,6 +74,7 @@ struct World {
 
   // Processes and windows.
   std::vector<std::string> started_programs;
+  std::vector<std::string> started_command_lines;
   std::set<std::string> startable;  // upper-cased paths; empty = any existing file starts
   std::function<void(const std::string&)> on_program_run;  // runs during its wait
   std::map<std::string, std::deque<uint32_t>> windows;     // class -> owner per find

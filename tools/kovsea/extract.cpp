@@ -75,7 +75,7 @@ std::vector<std::string> WriteSideFiles(Sea* sea, CleanupList* created, size_t* 
   for (int i = 0; i < kSideFileCount; ++i) {
     const SideFileSlot& slot = SideFileAt(sea->trailer, i);
     if (slot.offset == 0) continue;
-    char path[kCleanupPathCapacity];
+    char path[kPathCapacity];
     CopyText(path, sizeof path, "Disk1\\");
     AppendText(path, sizeof path, SideFileName(i));
     CleanupNode* node = NewCleanupNode(path, CleanupKind::kFile);

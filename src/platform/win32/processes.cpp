@@ -5,25 +5,12 @@
 namespace platform {
 namespace {
 
-constexpr size_t kCommandLineCapacity = MAX_PATH + 3;
-
 Process* FromHandle(HANDLE handle) { return reinterpret_cast<Process*>(handle); }
 HANDLE ToHandle(Process* process) { return reinterpret_cast<HANDLE>(process); }
 
 }  // namespace
 
-Process* StartProgram(const char* path) {
-  // The program is named as the application, and its command line is the same path in
-  // quotes: with a blank in the path, an unquoted line would let "C:\Documents.exe" and the
-  // like run in its place.
-  char command_line[kCommandLineCapacity];
-  const int length = lstrlenA(path);
-  if (length + 3 > static_cast<int>(kCommandLineCapacity)) return nullptr;
-  command_line[0] = '"';
-  CopyMemory(command_line + 1, path, static_cast<size_t>(length));
-  command_line[length + 1] = '"';
-  command_line[length + 2] = '\0';
-
+Process* StartProgram(const char* path, const char* command_line) {
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
@@ -31,7 +18,8 @@ Process* StartProgram(const char* path) {
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
-  if (!CreateProcessA(path, command_line, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+  // The ANSI call does not write to the command line (only the wide one may).
+  if (!CreateProcessA(path, const_cast<char*>(command_line), nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                       nullptr, nullptr, &startup, &info)) {
     return nullptr;
   }
