@@ -61,7 +61,7 @@ double Decode(const fs::path& stream, uint32_t size, const fs::path& out, bool b
   uint8_t read_buffer[kBlockSize];
   ExtractionState state;
   platform::File* file = platform::host::OpenHostFile(stream.string());
-  platform::host::TargetDirectory(out.string());
+  platform::host::TargetDirectory(out.string(), "CP1252");
   PrepareExtractionState(&state, file, &trailer, decode_buffer, read_buffer);
   const auto start = std::chrono::steady_clock::now();
   if (byte_wise) {

@@ -34,14 +34,14 @@ const char* DescribeNameProblem(NameProblem problem) {
 
 const char* DescribeEntryFailure(EntryFailure failure) {
   switch (failure) {
-    case EntryFailure::kNone: return "no failure";
-    case EntryFailure::kBadName: return "name refused";
-    case EntryFailure::kNameTooLong: return "name longer than 263 characters";
-    case EntryFailure::kPathTooLong: return "path longer than 259 characters";
-    case EntryFailure::kNoMemory: return "out of memory";
+    case EntryFailure::kNone: return "was extracted";
+    case EntryFailure::kBadName: return "has a name Windows refuses";
+    case EntryFailure::kNameTooLong: return "has a name longer than 263 characters";
+    case EntryFailure::kPathTooLong: return "makes a path longer than 259 characters";
+    case EntryFailure::kNoMemory: return "could not be held in memory";
     case EntryFailure::kCannotCreate: return "could not be created";
-    case EntryFailure::kCannotWrite: return "could not be written whole";
-    case EntryFailure::kArchiveUnreadable: return "the archive could not be read";
+    case EntryFailure::kCannotWrite: return "could not be written whole (is the disk full?)";
+    case EntryFailure::kArchiveUnreadable: return "could not be read from the self-extractor";
   }
   return "unknown";
 }

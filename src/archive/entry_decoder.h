@@ -37,6 +37,8 @@ enum class EntryFailure {
   kCannotWrite,        // a write or the close of the entry's file failed
   kArchiveUnreadable,  // reading the archive failed (not its end: an error)
 };
+// What happened to the entry, in words that follow its name ("\"Disk1\\a.cab\" could not be
+// created").
 const char* DescribeEntryFailure(EntryFailure failure);
 
 struct DecodeFailure {

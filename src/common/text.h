@@ -21,3 +21,8 @@ size_t TextLength(const char* text);
 // Upper case for the ASCII letters only: device names are ASCII, and no locale may change
 // how they compare.
 inline char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+// The same for every character of a terminated string, as Windows compares file names in
+// the ASCII range.
+inline void UpperAsciiInPlace(char* text) {
+  for (; *text != '\0'; ++text) *text = UpperAscii(*text);
+}

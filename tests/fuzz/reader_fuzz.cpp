@@ -93,10 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto planted = Snapshot(run / "out");
 
   const fs::path sea = run / "sea.exe";
-  platform::host::SetCodepage((data[0] & 8) ? "CP932" : "CP1252");
-  const int listed = ListCommand(sea, (data[0] & 16) != 0, "CP1252");
-  const int verified = VerifyCommand(sea, "CP1252", 49);
-  const int extracted = ExtractCommand(sea, run / "out", true, "CP1252");
+  Codepage codepage;
+  std::string refused;
+  if ((data[0] & 8) != 0 && !Codepage::Parse("932", &codepage, &refused)) abort();
+  const int listed = ListCommand(sea, (data[0] & 16) != 0, codepage);
+  const int verified = VerifyCommand(sea, (data[0] & 32) != 0, codepage, 49);
+  const int extracted = ExtractCommand(sea, run / "out", true, codepage);
 
   Require(Snapshot(run / "outside") == outside, "written outside the output directory", "");
   for (const auto& entry : fs::directory_iterator(run)) {

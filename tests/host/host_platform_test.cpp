@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 
+#include "codepage.h"
 #include "host_files.h"
 
 namespace fs = std::filesystem;
@@ -23,8 +24,7 @@ class HostPlatform : public ::testing::Test {
     char tmpl[] = "/tmp/kovsea-host-XXXXXX";
     root = mkdtemp(tmpl);
     fs::create_directories(root / "out");
-    ASSERT_TRUE(host::SetCodepage("CP1252"));
-    ASSERT_TRUE(host::TargetDirectory((root / "out").string()));
+    ASSERT_TRUE(host::TargetDirectory((root / "out").string(), "CP1252"));
   }
   void TearDown() override {
     host::ClearTarget();
@@ -62,10 +62,13 @@ TEST_F(HostPlatform, NamesAreConvertedOneComponentAtATime) {
   EXPECT_TRUE(fs::exists(root / "out" / "caf\xc3\xa9.txt"));
   // In code page 932, 0x95 0x5C is one character; split at the backslash its lead byte stands
   // alone and cannot be converted.
-  ASSERT_TRUE(host::SetCodepage("CP932"));
+  ASSERT_TRUE(host::TargetDirectory((root / "out").string(), "CP932"));
   EXPECT_EQ(platform::CreateForWriting("\x95\\\x8e\xa6.txt"), nullptr);
   EXPECT_EQ(host::LastRefusal(), host::Refusal::kUnspellable);
-  EXPECT_FALSE(host::SetCodepage("CP037")) << "EBCDIC moves the ASCII letters";
+  Codepage codepage;
+  std::string error;
+  EXPECT_FALSE(Codepage::Parse("037", &codepage, &error)) << "EBCDIC moves the ASCII letters";
+  EXPECT_EQ(codepage.name(), "CP1252") << "a refused code page changes nothing";
 }
 
 TEST_F(HostPlatform, NothingIsReachedThroughALink) {
@@ -119,7 +122,7 @@ TEST_F(HostPlatform, ReadsSeeksAndReportsLength) {
 TEST_F(HostPlatform, CatalogueRecordsWithoutTouchingTheDiskOrReadingData) {
   Write(root / "archive", "0123456789");
   platform::File* archive = host::OpenHostFile((root / "archive").string());
-  host::TargetCatalogue();
+  host::TargetCatalogue("CP1252");
   EXPECT_TRUE(platform::MakeDirectory("Disk1"));
   platform::File* f = platform::CreateForWriting("DISK1\\a");  // names compare as Windows does
   ASSERT_NE(f, nullptr);

@@ -23,11 +23,6 @@
 
 namespace platform::host {
 
-// The code page entry names are stored in, as iconv names it ("CP1252"). Names are converted
-// to the host's encoding (UTF-8 on Linux) one component at a time. False when iconv does not
-// know it, or when it does not map the ASCII range to itself (EBCDIC and the like), where the
-// stub's name rules, which look at ASCII bytes, would not hold.
-bool SetCodepage(const char* iconv_name);
 // Converts between two iconv encodings, refusing anything that does not map exactly (the
 // identity on Windows, where paths stay in the ANSI code page).
 bool ConvertEncoding(const char* from, const char* to, const std::string& in, std::string* out);
@@ -40,10 +35,12 @@ class CatalogueObserver {
   virtual void Data(size_t entry, const void* bytes, size_t count) = 0;
 };
 
-bool TargetDirectory(const std::string& host_directory);
+// Each target converts stored names with `codepage` (an iconv name such as "CP1252") into host
+// names (UTF-8 on Linux) one component at a time.
+bool TargetDirectory(const std::string& host_directory, const std::string& codepage);
 // With an observer the catalogue reads every file's data to show it; without one it does not
 // read file data at all.
-void TargetCatalogue(CatalogueObserver* observer = nullptr);
+void TargetCatalogue(const std::string& codepage, CatalogueObserver* observer = nullptr);
 // Forgets the target (and closes its directory).
 void ClearTarget();
 
@@ -57,8 +54,11 @@ enum class Refusal {
   kUnspellable,  // a component cannot be converted from the code page into a host name
   kSystem,       // the system refused (permissions, a full disk); see RefusalDetail
 };
+// Like errno for the seam's create calls, which return only a null or false: read right
+// after the call that failed, and reset by the next one.
 Refusal LastRefusal();
-std::string DescribeRefusal(Refusal refusal);
+// What the refusal means, for an entry whose name is in `codepage`.
+std::string DescribeRefusal(Refusal refusal, const std::string& codepage);
 
 // Whether the directory target already held `path` (a directory, or a file that was
 // truncated) when the run asked to create it: what was there before is never undone.

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "cleanup_list.h"
+#include "codepage.h"
 #include "entry_decoder.h"
 #include "host_files.h"
+#include "problem.h"
 #include "sea_file.h"
 
 // Where and why the decoder stopped.
@@ -30,9 +32,9 @@ struct Reading {
 Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* created);
 // The catalogue of the stream: what list shows and verify and extract check first. With an
 // observer, it sees every file's data.
-Reading CatalogueStream(Sea* sea, std::vector<platform::host::CatalogueEntry>* entries,
+Reading CatalogueStream(Sea* sea, const Codepage& codepage, std::vector<platform::host::CatalogueEntry>* entries,
                         platform::host::CatalogueObserver* observer = nullptr);
-// Every problem of the stream, one line each with the byte offset it concerns.
-std::vector<std::string> StreamProblems(const Reading& reading, const std::string& codepage);
+// Every problem of the stream, each with the byte offset it concerns.
+Problems StreamProblems(const Sea& sea, const Reading& reading, const Codepage& codepage);
 // Frees the nodes of a clean-up list without deleting anything.
 void ForgetCleanupList(CleanupList* list);

@@ -1,7 +1,5 @@
 #include "reading.h"
 
-#include "encoding.h"
-
 namespace host = platform::host;
 
 namespace {
@@ -11,20 +9,16 @@ int32_t FollowProgress(void* percent, int32_t value) {
   return 0;  // nothing cancels the packer's reading
 }
 
-std::string Quoted(const std::string& ansi, const std::string& codepage) {
-  return "\"" + AnsiToDisplay(ansi, codepage) + "\"";
+std::string Quoted(const std::string& ansi, const Codepage& codepage) {
+  return "\"" + codepage.ToDisplay(ansi) + "\"";
 }
 
-// Why the entry the decoder stopped at was refused.
-std::string DescribeFailure(const Reading& reading, const std::string& codepage) {
+// Why the entry the decoder stopped at was refused, following the word "entry".
+std::string DescribeFailure(const Reading& reading, const Codepage& codepage) {
   const std::string name = Quoted(reading.entry_name, codepage);
   switch (reading.failure) {
-    case EntryFailure::kNone: break;
     case EntryFailure::kBadName:
       return std::string(DescribeNameProblem(reading.name_problem)) + ": " + name;
-    case EntryFailure::kNameTooLong: return DescribeNameProblem(NameProblem::kTooLong);
-    case EntryFailure::kPathTooLong: return name + " makes a path longer than 259 characters";
-    case EntryFailure::kNoMemory: return name + ": out of memory";
     case EntryFailure::kCannotCreate:
       if (reading.refusal == host::Refusal::kNoParent) {
         const size_t cut = reading.entry_name.rfind('\\');
@@ -32,11 +26,10 @@ std::string DescribeFailure(const Reading& reading, const std::string& codepage)
           return name + " comes before its directory " + Quoted(reading.entry_name.substr(0, cut), codepage);
         }
       }
-      return name + " " + host::DescribeRefusal(reading.refusal);
-    case EntryFailure::kCannotWrite: return name + " could not be written whole (is the disk full?)";
-    case EntryFailure::kArchiveUnreadable: return name + ": the file could not be read";
+      return name + " " + host::DescribeRefusal(reading.refusal, codepage.name());
+    default:
+      return name + " " + DescribeEntryFailure(reading.failure);
   }
-  return name;
 }
 
 }  // namespace
@@ -68,9 +61,9 @@ Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* creat
   return reading;
 }
 
-Reading CatalogueStream(Sea* sea, std::vector<host::CatalogueEntry>* entries,
+Reading CatalogueStream(Sea* sea, const Codepage& codepage, std::vector<host::CatalogueEntry>* entries,
                         host::CatalogueObserver* observer) {
-  host::TargetCatalogue(observer);
+  host::TargetCatalogue(codepage.name(), observer);
   CleanupList created = {nullptr};
   Reading reading = DecodeStream(sea, nullptr, &created);
   ForgetCleanupList(&created);
@@ -79,17 +72,16 @@ Reading CatalogueStream(Sea* sea, std::vector<host::CatalogueEntry>* entries,
   return reading;
 }
 
-std::vector<std::string> StreamProblems(const Reading& reading, const std::string& codepage) {
-  std::vector<std::string> problems;
-  const std::string at = "offset " + std::to_string(reading.entry_offset) + ": ";
+Problems StreamProblems(const Sea& sea, const Reading& reading, const Codepage& codepage) {
+  Problems problems;
   if (reading.failure != EntryFailure::kNone) {
-    problems.push_back(at + "entry " + DescribeFailure(reading, codepage));
+    problems.push_back(sea.At(reading.entry_offset, "entry " + DescribeFailure(reading, codepage)));
   } else if (!reading.on_boundary && reading.data_cut) {
-    problems.push_back(at + "entry " + Quoted(reading.entry_name, codepage) + " is cut short: " +
-                       std::to_string(reading.bytes_written) + " of " +
-                       std::to_string(reading.entry_size) + " data bytes");
+    problems.push_back(sea.At(reading.entry_offset, "entry " + Quoted(reading.entry_name, codepage) +
+                                                         " is cut short: " + std::to_string(reading.bytes_written) +
+                                                         " of " + std::to_string(reading.entry_size) + " data bytes"));
   } else if (!reading.on_boundary) {
-    problems.push_back(at + "the stream ends inside an entry header");
+    problems.push_back(sea.At(reading.entry_offset, "the stream ends inside an entry header"));
   }
   return problems;
 }

@@ -6,13 +6,14 @@
 
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "archive_format.h"
 #include "platform_files.h"
+#include "problem.h"
 #include "trailer_locator.h"
 
 struct Sea {
+  std::string path;  // as given, the `where` of its problems
   platform::File* file = nullptr;
   ArchiveTrailer trailer{};
   TrailerLocation location{};
@@ -22,17 +23,16 @@ struct Sea {
   Sea& operator=(const Sea&) = delete;
   ~Sea();
   uint64_t TrailerAt() const { return location.trailer_offset; }
+  // A problem of this file at `offset`.
+  Problem At(uint64_t offset, const std::string& what) const { return ProblemAt(path, offset, what); }
 };
 
-// Opens `path` and reads its trailer; false (after a "kovsea: error:" line) when the file
-// cannot be opened or is too short to hold a trailer.
-bool OpenSea(const std::filesystem::path& path, Sea* sea);
-// Every problem of the trailer and the signature, as "offset N: what" lines.
-std::vector<std::string> TrailerProblems(const Sea& sea);
+// Opens `path` and reads its trailer; false with `problem` when the file cannot be opened or
+// is too short to hold a trailer.
+bool OpenSea(const std::filesystem::path& path, Sea* sea, Problem* problem);
+// Every problem of the trailer and the signature.
+Problems TrailerProblems(const Sea& sea);
 // "signed: certificate table at offset N, M bytes[, after P bytes of padding]" or "not signed".
 std::string DescribeSignature(const TrailerLocation& location);
-// Opens `path` and refuses it, with an error line per problem, unless its trailer is usable.
-bool OpenUsableSea(const std::filesystem::path& path, Sea* sea);
-
-// Prints "kovsea: error: MESSAGE" on stderr.
-void PrintError(const std::string& message);
+// Opens `path` and refuses it, with every problem, unless its trailer is usable.
+bool OpenUsableSea(const std::filesystem::path& path, Sea* sea, Problems* problems);

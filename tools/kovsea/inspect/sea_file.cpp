@@ -1,7 +1,6 @@
 #include "sea_file.h"
 
 #include <errno.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "host_files.h"
@@ -12,23 +11,20 @@ namespace {
 
 // What is wrong with the certificate table the PE header names, if anything: data the
 // signature does not cover, or a table no signer would have written.
-std::vector<std::string> SignatureProblems(const Sea& sea) {
-  std::vector<std::string> problems;
+Problems SignatureProblems(const Sea& sea) {
+  Problems problems;
   const TrailerLocation& at = sea.location;
   if (at.table.size == 0 || at.is_signed) return problems;
   const uint64_t table_end = uint64_t{at.table.offset} + at.table.size;
   const std::string table = "the certificate table (offset " + std::to_string(at.table.offset) +
                             ", " + std::to_string(at.table.size) + " bytes)";
   if (table_end > at.file_length) {
-    problems.push_back("offset " + std::to_string(at.table.offset) + ": " + table +
-                       " reaches past the end of the file");
+    problems.push_back(sea.At(at.table.offset, table + " reaches past the end of the file"));
   } else if (table_end < at.file_length) {
-    problems.push_back("offset " + std::to_string(table_end) + ": " +
-                       std::to_string(at.file_length - table_end) + " bytes follow " + table +
-                       ", outside what the signature covers");
+    problems.push_back(sea.At(table_end, std::to_string(at.file_length - table_end) + " bytes follow " + table +
+                                             ", outside what the signature covers"));
   } else {
-    problems.push_back("offset " + std::to_string(at.table.offset) + ": " + table +
-                       " is not aligned to 8 bytes");
+    problems.push_back(sea.At(at.table.offset, table + " is not aligned to 8 bytes"));
   }
   return problems;
 }
@@ -44,25 +40,24 @@ Sea::~Sea() {
   if (file != nullptr) platform::CloseFile(file);
 }
 
-void PrintError(const std::string& message) { fprintf(stderr, "kovsea: error: %s\n", message.c_str()); }
-
-bool OpenSea(const fs::path& path, Sea* sea) {
+bool OpenSea(const fs::path& path, Sea* sea, Problem* problem) {
+  sea->path = path.string();
   sea->file = platform::host::OpenHostFile(path.string());
   if (sea->file == nullptr) {
-    PrintError(path.string() + ": cannot open: " + strerror(errno));
+    *problem = Problem{sea->path, std::nullopt, std::string("cannot open: ") + strerror(errno), std::string()};
     return false;
   }
   uint8_t raw[kTrailerSize];
   if (!LocateTrailer(sea->file, &sea->location, raw)) {
-    PrintError(path.string() + ": too short to hold a trailer");
+    *problem = Problem{sea->path, std::nullopt, "too short to hold a trailer", std::string()};
     return false;
   }
   DecodeTrailer(raw, &sea->trailer);
   return true;
 }
 
-std::vector<std::string> TrailerProblems(const Sea& sea) {
-  std::vector<std::string> problems = SignatureProblems(sea);
+Problems TrailerProblems(const Sea& sea) {
+  Problems problems = SignatureProblems(sea);
   int bad_slot = -1;
   const TrailerProblem problem = CheckTrailer(sea.trailer, sea.TrailerAt(), &bad_slot);
   uint64_t at = sea.TrailerAt();
@@ -89,7 +84,7 @@ std::vector<std::string> TrailerProblems(const Sea& sea) {
       break;
     }
   }
-  problems.push_back("offset " + std::to_string(at) + ": " + what);
+  problems.push_back(sea.At(at, what));
   return problems;
 }
 
@@ -101,9 +96,12 @@ std::string DescribeSignature(const TrailerLocation& at) {
   return text;
 }
 
-bool OpenUsableSea(const fs::path& path, Sea* sea) {
-  if (!OpenSea(path, sea)) return false;
-  const std::vector<std::string> problems = TrailerProblems(*sea);
-  for (const auto& p : problems) PrintError(path.string() + ": " + p);
-  return problems.empty();
+bool OpenUsableSea(const fs::path& path, Sea* sea, Problems* problems) {
+  Problem problem;
+  if (!OpenSea(path, sea, &problem)) {
+    problems->push_back(problem);
+    return false;
+  }
+  *problems = TrailerProblems(*sea);
+  return problems->empty();
 }

@@ -1,5 +1,5 @@
-// `kovsea extract`: the stream checked in the catalogue first, then decoded into the output
-// directory through the host platform's directory target, which never follows a link out of
+// Extraction into a directory of the host: the stream checked in the catalogue first, then
+// decoded through the host platform's directory target, which never follows a link out of
 // it. On failure the run's own creations are removed again, newest first.
 #include <stdio.h>
 
@@ -7,9 +7,10 @@
 #include <system_error>
 #include <thread>
 
-#include "commands.h"
+#include "extraction.h"
 #include "progress_meter.h"
 #include "reading.h"
+#include "side_files.h"
 #include "text.h"
 
 namespace fs = std::filesystem;
@@ -25,26 +26,23 @@ struct Destination {
   bool created = false;
 };
 
-bool PrepareDestination(const fs::path& out_dir, bool force, Destination* destination) {
+bool PrepareDestination(const fs::path& out_dir, bool force, Destination* destination, Problems* problems) {
+  auto refuse = [&](const std::string& what, const std::string& fix) {
+    problems->push_back(Problem{out_dir.string(), std::nullopt, what, fix});
+    return false;
+  };
   std::error_code error;
   destination->path = out_dir;
   // A link given as OUT itself is the user's own choice of directory and is followed.
   const fs::file_status status = fs::status(out_dir, error);
   if (fs::exists(status)) {
-    if (!fs::is_directory(status)) {
-      PrintError(out_dir.string() + ": not a directory");
-      return false;
-    }
+    if (!fs::is_directory(status)) return refuse("not a directory", "name a directory");
     if (!force && !fs::is_empty(out_dir, error)) {
-      PrintError(out_dir.string() + ": not empty (use --force to extract into it anyway)");
-      return false;
+      return refuse("not empty", "use --force to extract into it anyway");
     }
     return true;
   }
-  if (!fs::create_directories(out_dir, error)) {
-    PrintError(out_dir.string() + ": cannot create: " + error.message());
-    return false;
-  }
+  if (!fs::create_directories(out_dir, error)) return refuse("cannot create: " + error.message(), "");
   destination->created = true;
   return true;
 }
@@ -70,21 +68,22 @@ bool CopySideFile(Sea* sea, const SideFileSlot& slot, const char* path) {
 }
 
 // Writes the side files into Disk1, as the stub does; every one written joins `created`.
-std::vector<std::string> WriteSideFiles(Sea* sea, CleanupList* created, size_t* written) {
-  std::vector<std::string> problems;
+Problems WriteSideFiles(Sea* sea, CleanupList* created, size_t* written) {
+  Problems problems;
   for (int i = 0; i < kSideFileCount; ++i) {
     const SideFileSlot& slot = SideFileAt(sea->trailer, i);
     if (slot.offset == 0) continue;
     char path[kPathCapacity];
-    CopyText(path, sizeof path, "Disk1\\");
+    CopyText(path, sizeof path, kDiskDirectoryPath);
     AppendText(path, sizeof path, SideFileName(i));
     CleanupNode* node = NewCleanupNode(path, CleanupKind::kFile);
     if (node == nullptr) continue;
     // Listed before it is written: one that is made but not written whole goes with the rest.
     LinkCleanupNode(created, node);
     if (!CopySideFile(sea, slot, path)) {
-      problems.push_back(std::string("cannot write the side file Disk1\\") + SideFileName(i) +
-                         " (the archive has no Disk1 directory, or the disk is full)");
+      problems.push_back(Problem{sea->path, slot.offset, "cannot write the side file " + std::string(path),
+                                 std::string("the archive has no ") + kDiskDirectory +
+                                     " directory, or the disk is full"});
       break;
     }
     ++*written;
@@ -136,37 +135,34 @@ size_t Count(const CleanupList& list) {
 
 }  // namespace
 
-int ExtractCommand(const fs::path& path, const fs::path& out_dir, bool force, const std::string& codepage) {
-  Sea sea;
-  if (!OpenUsableSea(path, &sea)) return 1;
+bool ExtractSea(Sea* sea, const fs::path& out_dir, bool force, const Codepage& codepage, Extracted* extracted,
+                Problems* problems) {
   // An archive that would fail, fails here, before anything is written.
   std::vector<host::CatalogueEntry> entries;
-  std::vector<std::string> problems = StreamProblems(CatalogueStream(&sea, &entries), codepage);
-  for (const auto& p : problems) PrintError(path.string() + ": " + p);
-  if (!problems.empty()) return 1;
+  *problems = StreamProblems(*sea, CatalogueStream(sea, codepage, &entries), codepage);
+  if (!problems->empty()) return false;
 
   Destination destination;
-  if (!PrepareDestination(out_dir, force, &destination)) return 1;
-  if (!host::TargetDirectory(out_dir.string())) {
-    PrintError(out_dir.string() + ": cannot open");
-    return 1;
+  if (!PrepareDestination(out_dir, force, &destination, problems)) return false;
+  if (!host::TargetDirectory(out_dir.string(), codepage.name())) {
+    problems->push_back(Problem{out_dir.string(), std::nullopt, "cannot open", std::string()});
+    return false;
   }
   CleanupList created = {nullptr};
-  problems = StreamProblems(DecodeWithMeter(&sea, &created), codepage);
+  *problems = StreamProblems(*sea, DecodeWithMeter(sea, &created), codepage);
   size_t side_files = 0;
-  if (problems.empty()) problems = WriteSideFiles(&sea, &created, &side_files);
+  if (problems->empty()) *problems = WriteSideFiles(sea, &created, &side_files);
   const size_t made = Count(created);
-  if (!problems.empty()) {
+  if (!problems->empty()) {
     Undo(&created);
     host::ClearTarget();
     std::error_code ignored;
     if (destination.created) fs::remove(out_dir, ignored);
-    for (const auto& p : problems) PrintError(path.string() + ": " + p);
-    return 1;
+    return false;
   }
   ForgetCleanupList(&created);
   host::ClearTarget();
-  printf("extracted %lu entries and %lu side files into %s\n", static_cast<unsigned long>(made - side_files),
-         static_cast<unsigned long>(side_files), out_dir.string().c_str());
-  return 0;
+  extracted->entries = made - side_files;
+  extracted->side_files = side_files;
+  return true;
 }

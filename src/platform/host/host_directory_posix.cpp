@@ -1,0 +1,235 @@
+// The directory target on POSIX systems: every path is reached from an open descriptor of
+// the target directory, one component at a time with O_NOFOLLOW, so that no symbolic link
+// standing anywhere on the way, or at the place, is ever followed.
+#include <errno.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "host_target.h"
+
+namespace platform::host {
+namespace {
+
+int g_directory = -1;  // an open handle of the target directory
+// The directory the last path was created in, kept open: entries come directory by
+// directory, and a walk for each of them would cost a system call per component.
+std::vector<std::string> g_last_parent;
+int g_last_parent_fd = -1;
+
+// An open descriptor, closed when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void reset(int fd) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+// Why `name` in `directory` could not be opened: a link standing there is named as such,
+// whatever the error the open reported for it.
+Refusal RefusalAt(int directory, const std::string& name, int error) {
+  struct stat st;
+  if (fstatat(directory, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+    return Refusal::kLink;
+  }
+  return RefusalForErrno(error);
+}
+
+void ForgetLastParent() {
+  if (g_last_parent_fd >= 0) close(g_last_parent_fd);
+  g_last_parent_fd = -1;
+  g_last_parent.clear();
+}
+
+// Opens the directory that holds the last component of `path`, walking from the target's
+// handle one component at a time and never following a symbolic link; `leaf` receives the
+// last component's host name.
+bool OpenParent(const char* path, Descriptor* parent, std::string* leaf) {
+  std::vector<std::string> components;
+  if (!HostComponents(path, &components)) return false;
+  *leaf = components.back();
+  components.pop_back();
+  if (g_last_parent_fd >= 0 && components == g_last_parent) {
+    parent->reset(dup(g_last_parent_fd));
+    return parent->get() >= 0 || Refuse(Refusal::kSystem);
+  }
+  parent->reset(dup(g_directory));
+  for (const std::string& component : components) {
+    const int next = openat(parent->get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next < 0) return Refuse(RefusalAt(parent->get(), component, errno));
+    parent->reset(next);
+  }
+  if (parent->get() < 0) return Refuse(Refusal::kSystem);
+  ForgetLastParent();
+  g_last_parent = components;
+  g_last_parent_fd = dup(parent->get());
+  return true;
+}
+
+}  // namespace
+
+bool OpenTargetDirectory(const std::string& host_directory) {
+  g_directory = open(host_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return g_directory >= 0;
+}
+
+void CloseTargetDirectory() {
+  ForgetLastParent();
+  if (g_directory >= 0) close(g_directory);
+  g_directory = -1;
+}
+
+File* CreateInDirectory(const char* path) {
+  Descriptor parent;
+  std::string leaf;
+  if (!OpenParent(path, &parent, &leaf)) return nullptr;
+  // A new file first; only a regular file that is already there is truncated, and a link
+  // standing at the place (even a dangling one) refuses both opens.
+  Descriptor fd(openat(parent.get(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (fd.get() < 0 && errno == EEXIST) {
+    fd.reset(openat(parent.get(), leaf.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+    struct stat st;
+    if (fd.get() >= 0 && (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
+      errno = EISDIR;
+      fd.reset(-1);
+    }
+    if (fd.get() >= 0) {
+      if (ftruncate(fd.get(), 0) != 0) {
+        fd.reset(-1);
+      } else {
+        fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+        NoteFound(path);
+      }
+    }
+  } else if (fd.get() >= 0) {
+    NoteCreated(path);
+  }
+  if (fd.get() < 0) {
+    Refuse(RefusalAt(parent.get(), leaf, errno));
+    return nullptr;
+  }
+  FILE* stream = fdopen(fd.get(), "wb");
+  if (stream == nullptr) return nullptr;
+  fd.release();
+  return WrapStream(stream);
+}
+
+bool DirectoryInDirectory(const char* path) {
+  Descriptor parent;
+  std::string leaf;
+  if (!OpenParent(path, &parent, &leaf)) return false;
+  if (mkdirat(parent.get(), leaf.c_str(), 0777) == 0) {
+    NoteCreated(path);
+    return true;
+  }
+  const int error = errno;
+  struct stat st;
+  if (error == EEXIST && fstatat(parent.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISDIR(st.st_mode)) {
+    NoteFound(path);
+  }
+  return Refuse(RefusalAt(parent.get(), leaf, error));
+}
+
+bool RemoveInDirectory(const char* path, bool directory) {
+  Descriptor parent;
+  std::string leaf;
+  if (!OpenParent(path, &parent, &leaf)) return false;
+  struct stat st;
+  if (fstatat(parent.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (S_ISDIR(st.st_mode) != directory) return false;
+  // A directory that goes may be the one kept open.
+  if (directory) ForgetLastParent();
+  return unlinkat(parent.get(), leaf.c_str(), directory ? AT_REMOVEDIR : 0) == 0;
+}
+
+File* OpenInDirectory(const char* path) {
+  Descriptor parent;
+  std::string leaf;
+  if (!OpenParent(path, &parent, &leaf)) return nullptr;
+  Descriptor fd(openat(parent.get(), leaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  FILE* stream = fd.get() >= 0 ? fdopen(fd.get(), "rb") : nullptr;
+  if (stream == nullptr) return nullptr;
+  fd.release();
+  return WrapStream(stream);
+}
+
+// Converts with iconv, refusing anything that does not map exactly: an unmappable character,
+// and a multi-byte character cut at the end of the input.
+bool ConvertEncoding(const char* from, const char* to, const std::string& in, std::string* out) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  out->assign(in.size() * 4 + 4, '\0');
+  char* src = const_cast<char*>(in.data());
+  size_t src_left = in.size();
+  char* dst = &(*out)[0];
+  size_t dst_left = out->size();
+  size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
+  // A multi-byte character cut at the end of the input is an error too.
+  if (r != static_cast<size_t>(-1)) r = iconv(cd, nullptr, nullptr, &dst, &dst_left);
+  iconv_close(cd);
+  if (r == static_cast<size_t>(-1) || src_left != 0) return false;
+  out->resize(out->size() - dst_left);
+  return true;
+}
+
+#ifdef __linux__
+uint64_t CopyDescriptorRange(int from, int64_t* from_at, int to, int64_t* to_at, uint64_t bytes) {
+  off_t in = static_cast<off_t>(*from_at);
+  off_t out = static_cast<off_t>(*to_at);
+  uint64_t done = 0;
+  bool in_kernel = true;
+  std::vector<char> bounce;
+  errno = 0;
+  while (done < bytes) {
+    const size_t step = static_cast<size_t>(std::min<uint64_t>(bytes - done, 1u << 30));
+    ssize_t n = -1;
+    if (in_kernel) {
+      n = copy_file_range(from, &in, to, &out, step, 0);
+      // File systems and kernels that cannot copy between these two files: through memory.
+      if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+        in_kernel = false;
+        bounce.resize(kStreamBuffer);
+        errno = 0;
+        continue;
+      }
+    } else {
+      n = pread(from, bounce.data(), std::min<size_t>(step, bounce.size()), in);
+      if (n > 0 && pwrite(to, bounce.data(), static_cast<size_t>(n), out) != n) n = -1;
+      if (n > 0) {
+        in += n;
+        out += n;
+      }
+    }
+    if (n <= 0) break;
+    done += static_cast<uint64_t>(n);
+  }
+  *from_at = in;
+  *to_at = out;
+  return done;
+}
+#endif
+
+}  // namespace platform::host

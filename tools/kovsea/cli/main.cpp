@@ -1,0 +1,194 @@
+// kovsea: builds, checks, lists, verifies and safely extracts KOV self-extracting archives.
+// This file only parses the command line (with CLI11) and dispatches to the commands; usage
+// errors exit with 2, refused input with 1.
+#include <stdio.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "problem.h"
+#include "side_files.h"
+#include "stub_location.h"
+
+#ifndef KOVSEA_VERSION
+#define KOVSEA_VERSION "0.0.0"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+const std::string kSetupInTree = std::string("DIR/") + kDiskDirectory + "/" + kSetupProgram;
+
+// A code page option: checked as it is parsed, so that a bad one is a usage error.
+void AddCodepage(CLI::App* command, Codepage* codepage, const char* what) {
+  command
+      ->add_option_function<std::string>(
+          "--codepage",
+          [codepage](const std::string& given) {
+            std::string error;
+            if (!Codepage::Parse(given, codepage, &error)) throw CLI::ValidationError("--codepage", error);
+          },
+          what)
+      ->type_name("CP");
+}
+
+// A command that reads a self-extractor: FILE and the code page its names are spelled in.
+CLI::App* ReaderCommand(CLI::App* app, const char* name, const char* description, const std::string& footer,
+                        fs::path* file, Codepage* codepage) {
+  CLI::App* command = app->add_subcommand(name, description);
+  command->footer(footer);
+  command->add_option("FILE", *file, "the self-extractor")->required();
+  AddCodepage(command, codepage, "Windows code page of the entry names (default 1252)");
+  return command;
+}
+
+// The options `pack` and `check` share: the tree, the side files, the code page and the
+// temporary directory the check assumes.
+void AddTreeOptions(CLI::App* command, PackOptions* options) {
+  command->add_option("DIR", options->input_dir, "the installer's tree")->required();
+  for (int i = 0; i < kSideFileCount; ++i) {
+    command->add_option(kSideFiles[i].option, options->side_files[i],
+                        "side file written as " + InDiskDirectory(kSideFiles[i].file));
+  }
+  AddCodepage(command, &options->codepage, "Windows code page for entry names (default 1252)");
+  command->add_option("--temp-length", options->temp_length,
+                      "length of the user's temporary directory the paths must fit under "
+                      "(default 49: C:\\Users\\ with a 20-character user name and "
+                      "\\AppData\\Local\\Temp\\)");
+}
+
+void AddVersionInfo(CLI::App* command, std::map<std::string, std::string>* version_info) {
+  command->add_option_function<std::vector<std::string>>(
+      "--version-info",
+      [version_info](const std::vector<std::string>& pairs) {
+        for (const std::string& pair : pairs) {
+          const size_t eq = pair.find('=');
+          if (eq == std::string::npos || eq == 0) {
+            throw CLI::ValidationError("--version-info", "takes KEY=VALUE, not '" + pair + "'");
+          }
+          (*version_info)[pair.substr(0, eq)] = pair.substr(eq + 1);
+        }
+      },
+      "KEY=VALUE for the version resource (repeatable): ProductName, ProductVersion, "
+      "FileVersion, CompanyName, FileDescription, LegalCopyright, OriginalFilename, ...");
+}
+
+// The help of `command` (the whole tool's, or a command's with the tool's name in front).
+std::string Help(CLI::App* app) {
+  CLI::App* shown = app->get_subcommands().empty() ? app : app->get_subcommands().front();
+  std::string text = shown->help();
+  if (shown != app) {
+    const std::string usage = "usage: " + shown->get_name();
+    const size_t at = text.find(usage);
+    if (at != std::string::npos) text.replace(at, usage.size(), "usage: kovsea " + shown->get_name());
+  }
+  return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app("Builds, checks, lists, verifies and safely extracts KOV self-extracting archives.", "kovsea");
+  app.get_formatter()->label("Usage", "usage");
+  app.require_subcommand(1);
+  app.set_version_flag("--version", "kovsea " KOVSEA_VERSION);
+
+  PackOptions pack_options;
+  std::string stub;
+  bool pack_json = false;
+  CLI::App* pack = app.add_subcommand("pack", "build a self-extractor from a directory tree");
+  pack->footer(
+      "Writes the stub, every directory and file below DIR (sorted, each directory before its\n"
+      "contents), the side files and the trailer. The installer the stub starts is\n" +
+      kSetupInTree + ". The tree is checked first, as `kovsea check` does; nothing is\n"
+      "written when it has a problem.");
+  AddTreeOptions(pack, &pack_options);
+  pack->add_option("-o,--output", pack_options.output, "the file to write; nothing is left there if packing fails")
+      ->required();
+  pack->add_option("--stub", stub, "the stub program (default: the one installed with kovsea, or $KOVSEA_STUB)");
+  pack->add_option("--icon", pack_options.icon, "an .ico file whose images replace the program's icon");
+  AddVersionInfo(pack, &pack_options.version_info);
+  pack->add_flag("--json", pack_json, "print the result as JSON");
+
+  PackOptions check_options;
+  bool check_json = false;
+  CLI::App* check = app.add_subcommand("check", "check a tree before packing it");
+  check->footer(
+      "Lists every problem that would stop pack, or the stub at the user's site, each with its\n"
+      "fix: names the code page cannot spell or Windows refuses, paths too long under the\n"
+      "user's temporary directory, a missing " + kSetupInTree.substr(4) + ", sizes past what the format\n"
+      "addresses or a signer can sign. Exit code 0 when there is none.");
+  AddTreeOptions(check, &check_options);
+  check->add_option("--stub", stub, "the stub whose size the layout is checked with");
+  check->add_flag("--json", check_json, "print the result as JSON");
+
+  fs::path file;
+  Codepage codepage;
+  bool list_json = false;
+  CLI::App* list = ReaderCommand(
+      &app, "list", "show what a self-extractor holds",
+      "Shows the trailer, one line per entry (type, size, name), the side files and the\n"
+      "file's SHA-256 digest; with --json also the digest of every file entry, every side\n"
+      "file and the stub part (everything before the archive).",
+      &file, &codepage);
+  list->add_flag("--json", list_json, "print JSON");
+
+  uint32_t verify_temp_length = kDefaultTempLength;
+  bool verify_json = false;
+  CLI::App* verify = ReaderCommand(
+      &app, "verify", "check that a file is a well-formed self-extractor",
+      "Exits 0 only when FILE is well formed and every entry extracts under the user's\n"
+      "temporary directory; prints each problem with the byte offset it concerns.",
+      &file, &codepage);
+  verify->add_option("--temp-length", verify_temp_length, "as for check (default 49)");
+  verify->add_flag("--json", verify_json, "print the result as JSON");
+
+  fs::path out_dir;
+  bool force = false;
+  CLI::App* extract = ReaderCommand(
+      &app, "extract", "extract a self-extractor's files without running anything",
+      "Extracts the entries into DIR and the side files into DIR/" + std::string(kDiskDirectory) +
+          ", as the stub would,\n"
+          "never following a link out of DIR. DIR must be empty unless --force is given; on any\n"
+          "error what this run created is removed again, and nothing that was there before.",
+      &file, &codepage);
+  extract->add_option("-o,--output", out_dir, "the directory to extract into")->required();
+  extract->add_flag("--force", force, "extract into a directory that is not empty");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    fputs(Help(&app).c_str(), stdout);
+    return 0;
+  } catch (const CLI::CallForVersion&) {
+    printf("kovsea %s\n", KOVSEA_VERSION);
+    return 0;
+  } catch (const CLI::ParseError& e) {
+    fprintf(stderr, "kovsea: error: %s\n\n%s", e.what(), Help(&app).c_str());
+    return kExitUsage;
+  }
+  if (*pack) {
+    pack_options.stub = FindStub(argv[0], stub);
+    if (pack_options.stub.empty()) {
+      PrintErrors({Problem{"kovsea", std::nullopt, "no stub found beside kovsea or in ../share/kovsea",
+                           "give one with --stub or KOVSEA_STUB"}});
+      return 1;
+    }
+    return PackCommand(pack_options, pack_json);
+  }
+  if (*check) {
+    check_options.stub = FindStub(argv[0], stub);
+    return CheckCommand(check_options, check_json);
+  }
+  if (*list) return ListCommand(file, list_json, codepage);
+  if (*verify) return VerifyCommand(file, verify_json, codepage, verify_temp_length);
+  if (*extract) return ExtractCommand(file, out_dir, force, codepage);
+  return kExitUsage;
+}

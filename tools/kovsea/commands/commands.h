@@ -1,0 +1,32 @@
+// The packer's commands, one file each: each takes what the command line gave it, does its
+// work through the libraries below (pack, inspect, pe, core), prints its output and returns
+// the process's exit code: 0 success, 1 a tree or file that is refused, or a failure. Usage
+// errors (exit code 2) never reach a command: the command line refuses them first.
+//
+// With `json`, a command prints one report on stdout, the same envelope for every command
+// ({"ok": ..., the command's facts, "problems": [...]}, docs/json.md), and nothing on stderr.
+// Without, `check` and `verify` print a report on stdout; `pack`, `list` and `extract` print
+// their problems on stderr.
+#pragma once
+
+#include <stdint.h>
+
+#include <filesystem>
+
+#include "codepage.h"
+#include "pack_options.h"
+
+// A new command: a function here, a file of its own beside the others, and its options in
+// cli/main.cpp.
+int PackCommand(const PackOptions& options, bool json);
+// The pre-flight check of a tree, as pack runs it.
+int CheckCommand(const PackOptions& options, bool json);
+// Lists the entries; with `json`, with the SHA-256 digest of every file entry, side file,
+// the stub part and the whole file.
+int ListCommand(const std::filesystem::path& file, bool json, const Codepage& codepage);
+// Checks a finished file, including that every entry's path fits under a temporary
+// directory of `temp_length` characters at the user's site.
+int VerifyCommand(const std::filesystem::path& file, bool json, const Codepage& codepage, uint32_t temp_length);
+// Extracts into `out_dir`, which must be empty unless `force`.
+int ExtractCommand(const std::filesystem::path& file, const std::filesystem::path& out_dir, bool force,
+                   const Codepage& codepage);

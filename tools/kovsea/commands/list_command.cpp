@@ -1,0 +1,127 @@
+// `kovsea list`: the stream read into the catalogue with the stub's decoder, nothing written.
+#include <stdio.h>
+
+#include <memory>
+
+#include "commands.h"
+#include "digest.h"
+#include "json.h"
+#include "reading.h"
+#include "side_files.h"
+
+namespace fs = std::filesystem;
+namespace host = platform::host;
+
+namespace {
+
+// A digest of every catalogued file, fed as the decoder writes it.
+class EntryDigests : public host::CatalogueObserver {
+ public:
+  void Data(size_t entry, const void* bytes, size_t count) override {
+    while (digests_.size() <= entry) digests_.emplace_back(new Sha256);
+    digests_[entry]->Update(bytes, count);
+  }
+  // The digest of catalogue entry `entry` (a file with no data has the empty digest).
+  std::string Of(size_t entry) {
+    while (digests_.size() <= entry) digests_.emplace_back(new Sha256);
+    return digests_[entry]->HexDigest();
+  }
+
+ private:
+  std::vector<std::unique_ptr<Sha256>> digests_;
+};
+
+std::string FileDigest(const Sea& sea) { return DigestRange(sea.file, 0, sea.location.file_length); }
+
+std::string EntriesJson(const std::vector<host::CatalogueEntry>& entries, EntryDigests* digests,
+                        const Codepage& codepage) {
+  std::vector<std::string> items;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const auto& e = entries[i];
+    const std::string name = JsonString(codepage.ToDisplay(e.name));
+    if (e.is_directory) {
+      items.push_back(JsonObject({{"type", JsonString("directory")}, {"size", "null"}, {"name", name}}));
+    } else {
+      items.push_back(JsonObject({{"type", JsonString("file")},
+                                  {"size", JsonNumber(e.size)},
+                                  {"name", name},
+                                  {"sha256", JsonString(digests->Of(i))}}));
+    }
+  }
+  return JsonArray(items);
+}
+
+std::string SideFilesJson(const Sea& sea) {
+  std::vector<JsonField> slots;
+  for (int i = 0; i < kSideFileCount; ++i) {
+    const SideFileSlot& slot = SideFileAt(sea.trailer, i);
+    slots.emplace_back(kSideFiles[i].key,
+                       slot.offset == 0 ? "null"
+                                        : JsonObject({{"name", JsonString(kSideFiles[i].file)},
+                                                      {"offset", JsonNumber(slot.offset)},
+                                                      {"size", JsonNumber(slot.size)},
+                                                      {"sha256", JsonString(DigestRange(sea.file, slot.offset, slot.size))}}));
+  }
+  return JsonObject(slots);
+}
+
+void PrintTable(const Sea& sea, const std::vector<host::CatalogueEntry>& entries, const Codepage& codepage) {
+  const ArchiveTrailer& t = sea.trailer;
+  printf("archive offset %u, size %u bytes, %u entries, %s\n", t.archive_offset, t.archive_size,
+         t.entry_count, DescribeSignature(sea.location).c_str());
+  printf("sha256 %s\n", FileDigest(sea).c_str());
+  for (const auto& e : entries) {
+    if (e.is_directory) {
+      printf("  dir  %12s  %s\n", "-", codepage.ToDisplay(e.name).c_str());
+    } else {
+      printf("  file %12llu  %s\n", static_cast<unsigned long long>(e.size), codepage.ToDisplay(e.name).c_str());
+    }
+  }
+  printf("side files:\n");
+  for (int i = 0; i < kSideFileCount; ++i) {
+    const SideFileSlot& slot = SideFileAt(t, i);
+    if (slot.offset == 0) {
+      printf("  %-6s %-14s absent\n", kSideFiles[i].key, kSideFiles[i].file);
+    } else {
+      printf("  %-6s %-14s offset %u, %u bytes\n", kSideFiles[i].key, kSideFiles[i].file, slot.offset, slot.size);
+    }
+  }
+}
+
+}  // namespace
+
+int ListCommand(const fs::path& path, bool json, const Codepage& codepage) {
+  Sea sea;
+  Problems problems;
+  if (!OpenUsableSea(path, &sea, &problems)) {
+    if (json) {
+      fputs(JsonReport(false, {}, ProblemsJson(problems)).c_str(), stdout);
+    } else {
+      PrintErrors(problems);
+    }
+    return 1;
+  }
+  std::vector<host::CatalogueEntry> entries;
+  EntryDigests digests;
+  const Reading reading = CatalogueStream(&sea, codepage, &entries, json ? &digests : nullptr);
+  problems = StreamProblems(sea, reading, codepage);
+  if (json) {
+    const ArchiveTrailer& t = sea.trailer;
+    fputs(JsonReport(problems.empty(),
+                     {{"signed", JsonBool(sea.location.is_signed)},
+                      {"sha256", JsonString(FileDigest(sea))},
+                      {"stub_sha256", JsonString(DigestRange(sea.file, 0, t.archive_offset))},
+                      {"archive_offset", JsonNumber(t.archive_offset)},
+                      {"archive_size", JsonNumber(t.archive_size)},
+                      {"entry_count", JsonNumber(t.entry_count)},
+                      {"entries", EntriesJson(entries, &digests, codepage)},
+                      {"side_files", SideFilesJson(sea)}},
+                     ProblemsJson(problems))
+              .c_str(),
+          stdout);
+  } else {
+    PrintTable(sea, entries, codepage);
+    PrintErrors(problems);
+  }
+  return problems.empty() ? 0 : 1;
+}

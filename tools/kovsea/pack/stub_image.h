@@ -1,0 +1,15 @@
+// The stub's bytes as they go into a self-extractor: read from the stub the packer was given,
+// refused when signed (the payload behind it would break the signature), and given the
+// vendor's icon and version information when the options ask for them.
+#pragma once
+
+#include <string>
+
+#include "pack_options.h"
+#include "problem.h"
+
+// The icon group the stub's window and file show; the stub's resource script names it so.
+constexpr uint16_t kProgramIconGroup = 99;
+
+// False with `problem` when the stub, the icon or a version key is refused.
+bool PrepareStub(const PackOptions& options, std::string* stub, Problem* problem);
