@@ -231,3 +231,62 @@ def press_key(window_title, key):
     check(window is not None, f"no visible window '{window_title}'")
     subprocess.run(["xdotool", "windowfocus", window], check=False)
     subprocess.run(["xdotool", "key", key], check=True)
+
+
+# ---- Shared by the scenario files -------------------------------------------------------
+
+
+def kov_dirs(wine):
+    return sorted(p.name for p in wine.temp_dir().glob("KOV*"))
+
+
+def fixture_env(log, **settings):
+    env = {"KOVSEA_FIXTURE_LOG": win_path(log)}
+    for key, value in settings.items():
+        env["KOVSEA_FIXTURE_" + key.upper()] = str(value)
+    return env
+
+
+def setup_line(log_lines):
+    lines = [l for l in log_lines if l.startswith("setup path=")]
+    check(len(lines) == 1, f"Setup.exe ran {len(lines)} times: {log_lines}")
+    return lines[0]
+
+
+def root_of(setup):
+    path = setup.split("path=", 1)[1].split(" cmdline=", 1)[0]
+    return path.rsplit("\\Disk1\\", 1)[0]
+
+
+def packed_product(work):
+    """The shared prefix, its extraction roots before the run, and a packed installer tree."""
+    wine = Wine(SHARED_PREFIX)
+    before = kov_dirs(wine)
+    tree = installer_tree(work)
+    sea = work / "product.exe"
+    pack(tree, sea)
+    return wine, before, tree, sea
+
+
+def run_scenarios(doc, scenarios):
+    """The main of a scenario file: `--list` prints the scenario names (the build reads them),
+    a name runs that scenario (exit 0 pass, 1 fail, 77 skipped)."""
+    import sys
+    if sys.argv[1:] == ["--list"]:
+        print(";".join(f.__name__ for f in scenarios))
+        return 0
+    by_name = {f.__name__: f for f in scenarios}
+    if len(sys.argv) != 2 or sys.argv[1] not in by_name:
+        print(doc + "Scenarios: " + ", ".join(by_name))
+        return 2
+    if not os.environ.get("DISPLAY"):
+        print("needs an X display (scripts/test starts one)")
+        return SKIP
+    with tempfile.TemporaryDirectory(prefix="kovsea-e2e-") as tmp:
+        try:
+            by_name[sys.argv[1]](pathlib.Path(tmp))
+        except Failure as failure:
+            print(f"FAIL {sys.argv[1]}: {failure}")
+            return 1
+    print(f"PASS {sys.argv[1]}")
+    return 0
