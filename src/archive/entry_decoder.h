@@ -54,6 +54,11 @@ using FailureHook = void (*)(const ExtractionState* state);
 // has cancelled (the stub passes the progress dialog's SetProgress through it).
 using ProgressHook = int32_t (*)(void* context, int32_t percent);
 
+// The decoder's whole state, with the fields and sizes the stub's format fixes: the name and
+// the root hold 263 characters and a terminator (kEntryNameCapacity), more than the 259 of a
+// Windows path (kMaxPathLength), because a name is checked for its length only once it is
+// read whole. The packer's readers use the same state, so that they decode exactly as the
+// stub does.
 struct ExtractionState {
   platform::File* archive_file;  // positioned inside the entry stream
   platform::File* output_file;   // the file whose data is being copied; null between entries

@@ -323,4 +323,35 @@ TEST_F(Kovsea, CodepageChoosesHowNamesAreStored) {
   EXPECT_NE(listed.out.find("Disk1\\\xd0\xb4.txt"), std::string::npos) << listed.out;
 }
 
+TEST_F(Kovsea, EveryJsonReportHasTheSameEnvelopeAndNothingOnStderr) {
+  const fs::path tree = MakeTree();
+  fs::create_directories(dir / "empty");
+  WriteAll(dir / "damaged.exe", std::string(200, 'x'));
+  const std::string sea = Q(dir / "out.exe");
+  const struct {
+    std::string args;
+    int code;
+    std::string starts;
+    std::string holds;
+  } cases[] = {
+      {"pack --json --stub " + Q(stub) + " -o " + sea + " " + Q(tree), 0, "{\"ok\": true, \"output\": ",
+       "\"problems\": []}"},
+      {"pack --json --stub " + Q(stub) + " -o " + Q(dir / "no.exe") + " " + Q(dir / "empty"), 1,
+       "{\"ok\": false, \"output\": null", "\"what\": \"nothing to pack (empty directory)\""},
+      {"verify --json " + sea, 0, "{\"ok\": true, \"file\": ", "\"signed\": false"},
+      {"verify --json " + Q(dir / "damaged.exe"), 1, "{\"ok\": false, \"file\": ", "\"offset\": 148, \"what\": "},
+      {"list --json " + Q(dir / "missing.exe"), 1, "{\"ok\": false, \"problems\": [", "\"fix\": null"},
+      {"check --json " + Q(tree), 0, "{\"ok\": true, \"temp_length\": 49,", "\"problems\": []}"},
+  };
+  for (const auto& c : cases) {
+    Result r = Run(c.args);
+    EXPECT_EQ(r.code, c.code) << c.args;
+    EXPECT_EQ(r.out.rfind(c.starts, 0), 0u) << c.args << ":\n" << r.out;
+    EXPECT_NE(r.out.find(c.holds), std::string::npos) << c.args << ":\n" << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - 2), "}\n") << c.args;
+    EXPECT_EQ(r.err, "") << c.args;
+  }
+  EXPECT_FALSE(fs::exists(dir / "no.exe"));
+}
+
 }  // namespace
