@@ -7,9 +7,10 @@
 
 #include "pack_options.h"
 #include "problem.h"
+#include "resource_ids.h"
 
-// The icon group the stub's window and file show; the stub's resource script names it so.
-constexpr uint16_t kProgramIconGroup = 99;
+// The icon group the stub's window and file show, as the stub's resource script names it.
+constexpr uint16_t kProgramIconGroup = IDI_APP_ICON;
 
 // False with `problem` when the stub, the icon or a version key is refused.
 bool PrepareStub(const PackOptions& options, std::string* stub, Problem* problem);
