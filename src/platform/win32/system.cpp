@@ -1,4 +1,5 @@
-// Memory, the process environment, the generator's seed, and the restart.
+// The process environment: the temporary directory, the program's own path, the generator's
+// seed and pauses.
 #include <time.h>
 
 #include "random.h"
@@ -9,18 +10,6 @@ namespace platform {
 namespace {
 
 RandomGenerator g_random = {1};
-
-}  // namespace
-
-void* AllocateZeroed(size_t bytes) {
-  return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes == 0 ? 1 : bytes);
-}
-
-void Release(void* block) {
-  if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
-}
-
-namespace {
 
 // Converts to the ANSI code page only when every character survives: no "?" and no
 // best-fit look-alike. Returns the length, or `capacity` when it does not fit, or 0.
@@ -79,27 +68,5 @@ void SeedRandom() {
 int NextRandom() { return NextDraw(&g_random); }
 
 void Pause(uint32_t milliseconds) { Sleep(milliseconds); }
-
-uint32_t PlatformId() {
-  OSVERSIONINFOA info;
-  ZeroMemory(&info, sizeof info);
-  info.dwOSVersionInfoSize = sizeof info;
-  GetVersionExA(&info);
-  return info.dwPlatformId;
-}
-
-void EnableShutdownPrivilege() {
-  HANDLE token = nullptr;
-  OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token);
-  TOKEN_PRIVILEGES privileges;
-  ZeroMemory(&privileges, sizeof privileges);
-  LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
-  privileges.PrivilegeCount = 1;
-  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-  if (token != nullptr) CloseHandle(token);
-}
-
-bool RequestRestart() { return ExitWindowsEx(EWX_REBOOT, 0) != 0; }
 
 }  // namespace platform
