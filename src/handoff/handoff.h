@@ -32,3 +32,55 @@ void WaitForInstallerWindows();
 // cannot be deleted now (held open by a process that outlived the installer) is left to the
 // system to delete at its next start, in the same order, so directories follow their files.
 void DeleteCleanupList(CleanupList* cleanup_list);
+
+// ---- The hand-off on behalf of a deployment system ---------------------------------------
+// `kovsea install` runs the same hand-off without a window: Setup.exe gets the installer's own
+// arguments, the waits end when the caller's time runs out, and every step is reported. The
+// stub's hand-off above has none of this, and links none of it.
+
+// The longest command line Windows starts a program with, without its terminator.
+constexpr size_t kMaxCommandLineLength = 32766;
+
+// What a watched hand-off reports, with the meaning of each report's text, number and flag.
+enum class HandOffStep {
+  kRequestReset,  // ok: "Reboot" was reset to 0 (its key could be opened or created)
+  kSideFile,      // text: the side file's name in the disk directory; number: its size;
+                  // ok: written whole
+  kSetupStarted,  // text: Setup.exe's command line; ok: it started
+  kEngineWindow,  // text: a window class; number: the process owning the window;
+                  // ok: the process could be opened to wait for it
+  kWindowsGone,   // no window of either class is left: the deletion follows
+  kDeleted,       // text: a path deleted
+  kScheduled,     // text: a path the system was asked to delete at its next start
+  kNotDeleted,    // text: a path neither deleted nor scheduled (gone already, or refused)
+};
+
+struct HandOffWatch {
+  const char* arguments;  // appended to Setup.exe's quoted path after a blank; null for none
+  void* context;          // passed to each hook
+  void (*report)(void* context, HandOffStep step, const char* text, uint32_t number, bool ok);
+  // Waits for `process` for as long as the caller allows; false when the time ran out first.
+  bool (*wait)(void* context, platform::Process* process);
+  // Setup.exe has ended: its exit code can be read from `process` until this returns.
+  void (*ended)(void* context, platform::Process* process);
+  // Pauses between passes over windows whose process cannot be opened; false when the time
+  // ran out.
+  bool (*pause)(void* context, uint32_t milliseconds);
+};
+
+enum class HandOffEnd {
+  kSkipped,     // the error flag was set: nothing was started
+  kNotStarted,  // Setup.exe could not be started (the windows were waited for all the same)
+  kCompleted,   // Setup.exe and every installer-engine process have ended
+  kRanOut,      // the time ran out while they still ran: they were left running
+};
+
+struct HandOffOutcome {
+  bool request_reset;  // as HandOffToInstaller returns it
+  HandOffEnd end;
+};
+
+// HandOffToInstaller, watched. When the time runs out, nothing is deleted under the installer
+// that still runs: every path is left to the system to delete at its next start instead.
+HandOffOutcome HandOffToInstaller(platform::File* archive_file, ExtractionState* state,
+                                  const HandOffWatch& watch);

@@ -94,3 +94,11 @@ void RestartStep(bool request_reset_by_this_run) {
       break;
   }
 }
+
+uint32_t TakeRestartRequest(bool request_reset_by_this_run) {
+  ClearRunOnReboot();
+  if (!request_reset_by_this_run) return 0;
+  const uint32_t request = GetRebootRequest();
+  if (request == 3) DeleteProductKey();
+  return request;
+}

@@ -42,3 +42,8 @@ bool RebootSystem();
 // Removes the run-again value, then acts on the installer's answer when
 // `request_reset_by_this_run` says the answer is this run's.
 void RestartStep(bool request_reset_by_this_run);
+// The restart step of a run on behalf of a deployment system (kovsea install), which owns the
+// restarts: removes the run-again value and reads the installer's answer as RestartStep does,
+// deleting the product key for 3, but restarts nothing and registers nothing to run again.
+// Returns the answer for the caller to report; 0 when it is not this run's.
+uint32_t TakeRestartRequest(bool request_reset_by_this_run);

@@ -67,9 +67,8 @@ void FormatRootSuffix(int r1, int r2, char out[kRootSuffixDigits + 1]) {
 
 namespace {
 
-// Makes the extraction root and records it first on the clean-up list; 0 or kSeaErrorAborted
-// (after the error box).
-int32_t CreateTempRoot(ExtractionState* state) {
+// Inlined into the worker, as it was before others could call CreateTempRoot.
+__attribute__((always_inline)) inline int32_t MakeTempRoot(ExtractionState* state) {
   char* root = state->extraction_root;
   const size_t length = platform::TemporaryDirectory(root, kTempPathCapacity);
   // The root and its added characters must fit a clean-up node's path.
@@ -99,6 +98,8 @@ int32_t CreateTempRoot(ExtractionState* state) {
 
 }  // namespace
 
+int32_t CreateTempRoot(ExtractionState* state) { return MakeTempRoot(state); }
+
 int32_t ExtractArchive(ProgressDialogRecord* record, void* user_data) {
   const platform::Window dialog = GetDialogWindow(record);
 
@@ -119,7 +120,7 @@ int32_t ExtractArchive(ProgressDialogRecord* record, void* user_data) {
   state.report_progress = ReportToDialog;
   state.report_failure = ShowDecodeFailure;
 
-  const int32_t root = CreateTempRoot(&state);
+  const int32_t root = MakeTempRoot(&state);
   if (root != kSeaSuccess) {
     platform::CloseFile(archive);
     return root;
