@@ -124,6 +124,10 @@ bool DeleteAtRestart(const char* path);
 Process* StartProgram(const char* path, const char* command_line);
 // Waits without limit until the process has ended.
 void WaitForProcess(Process* process);
+// Waits until the process has ended or `milliseconds` have passed; true when it has ended.
+bool WaitForProcessFor(Process* process, uint32_t milliseconds);
+// The exit code of a process that has ended; false when it cannot be read.
+bool ProcessExitCode(Process* process, uint32_t* exit_code);
 void CloseProcess(Process* process);
 // Finds a top-level window of `window_class` (any process, any title, visible or hidden) and
 // reports the id of the process that owns it. False when there is none.

@@ -104,6 +104,29 @@ TEST_F(HostPlatform, WhatWasThereBeforeIsKnownAsSuch) {
   EXPECT_FALSE(host::ExistedBefore("Disk1\\new.txt"));
 }
 
+TEST_F(HostPlatform, FullPathsReachOnlyTheDirectoryTheyBeginWith) {
+  // The directory named as the run layer names its root; what follows is a stub path.
+  const std::string top = (root / "out").string() + "/";
+  ASSERT_TRUE(host::TargetDirectoryByFullPaths(top, "CP1252"));
+  ASSERT_TRUE(platform::MakeDirectory((top + "Disk1").c_str()));
+  platform::File* f = platform::CreateForWriting((top + "Disk1\\a.txt").c_str());
+  ASSERT_NE(f, nullptr);
+  platform::CloseFile(f);
+  EXPECT_TRUE(fs::exists(root / "out" / "Disk1" / "a.txt"));
+  Write(root / "beside", "precious");
+  for (const std::string& outside : {(root / "beside").string(), std::string("Disk1\\a.txt"), top.substr(1) + "b"}) {
+    EXPECT_EQ(platform::CreateForWriting(outside.c_str()), nullptr) << outside;
+    EXPECT_EQ(host::LastRefusal(), host::Refusal::kOutside) << outside;
+    EXPECT_FALSE(platform::DeleteFileAt(outside.c_str())) << outside;
+  }
+  EXPECT_EQ(Read(root / "beside"), "precious");
+  EXPECT_FALSE(platform::RemoveEmptyDirectory(top.c_str())) << "not while it holds anything";
+  EXPECT_TRUE(platform::DeleteFileAt((top + "Disk1\\a.txt").c_str()));
+  EXPECT_TRUE(platform::RemoveEmptyDirectory((top + "Disk1").c_str()));
+  EXPECT_TRUE(platform::RemoveEmptyDirectory(top.c_str())) << "the directory itself goes last";
+  EXPECT_FALSE(fs::exists(root / "out"));
+}
+
 TEST_F(HostPlatform, ReadsSeeksAndReportsLength) {
   Write(root / "x", "0123456789");
   platform::File* in = host::OpenHostFile((root / "x").string());

@@ -165,6 +165,11 @@ bool RemoveInDirectory(const char* path, bool directory) {
   return unlinkat(parent.get(), leaf.c_str(), directory ? AT_REMOVEDIR : 0) == 0;
 }
 
+bool RemoveTargetDirectory(const std::string& host_directory) {
+  ForgetLastParent();
+  return rmdir(host_directory.c_str()) == 0;
+}
+
 File* OpenInDirectory(const char* path) {
   Descriptor parent;
   std::string leaf;

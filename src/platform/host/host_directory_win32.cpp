@@ -36,6 +36,21 @@ bool Place(const char* path, std::string* full) {
   return true;
 }
 
+// Clears the read-only attribute, which an installer may have set on a file the run created,
+// so that the deletion that follows is not refused for it (as the stub's own deletion does).
+void MakeWritable(const std::string& full) {
+  const DWORD attributes = GetFileAttributesA(full.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    SetFileAttributesA(full.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+}
+
+bool Remove(const std::string& full, bool directory) {
+  if (directory ? RemoveDirectoryA(full.c_str()) : DeleteFileA(full.c_str())) return true;
+  MakeWritable(full);
+  return (directory ? RemoveDirectoryA(full.c_str()) : DeleteFileA(full.c_str())) != 0;
+}
+
 bool IsDirectoryAt(const std::string& full) {
   const DWORD attributes = GetFileAttributesA(full.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -82,9 +97,11 @@ bool DirectoryInDirectory(const char* path) {
 bool RemoveInDirectory(const char* path, bool directory) {
   std::string full;
   if (!Place(path, &full)) return false;
-  if (directory) return RemoveDirectoryA(full.c_str()) != 0;
-  return !IsDirectoryAt(full) && DeleteFileA(full.c_str()) != 0;
+  if (directory) return Remove(full, true);
+  return !IsDirectoryAt(full) && Remove(full, false);
 }
+
+bool RemoveTargetDirectory(const std::string& host_directory) { return Remove(host_directory, true); }
 
 File* OpenInDirectory(const char* path) {
   std::string full;

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -141,6 +142,12 @@ bool TargetDirectory(const std::string& host_directory, const std::string& codep
   return true;
 }
 
+bool TargetDirectoryByFullPaths(const std::string& host_directory, const std::string& codepage) {
+  if (!TargetDirectory(host_directory, codepage)) return false;
+  g_target.full_path_prefix = host_directory;
+  return true;
+}
+
 void TargetCatalogue(const std::string& codepage, CatalogueObserver* observer) {
   ClearTarget();
   g_target.kind = TargetKind::kCatalogue;
@@ -163,6 +170,7 @@ std::string DescribeRefusal(Refusal refusal, const std::string& codepage) {
     case Refusal::kLink: return "would be reached through a symbolic link, which is never followed";
     case Refusal::kUnspellable: return "cannot be spelled in code page " + codepage;
     case Refusal::kSystem: return "could not be created";
+    case Refusal::kOutside: return "lies outside the directory it is extracted into";
   }
   return "could not be created";
 }
@@ -183,16 +191,40 @@ File* OpenHostFile(const std::string& host_path) { return WrapStream(fopen(host_
 using host::g_target;
 using host::TargetKind;
 
+namespace {
+
+// The path below the directory target that a full path names, or the path itself for a
+// target of relative paths; null (refused) for a full path outside the target.
+const char* BelowTarget(const char* path) {
+  const std::string& prefix = g_target.full_path_prefix;
+  if (prefix.empty()) return path;
+  if (strncmp(path, prefix.c_str(), prefix.size()) != 0) {
+    host::Refuse(host::Refusal::kOutside);
+    return nullptr;
+  }
+  return path + prefix.size();
+}
+
+// The target directory itself, named by a full path.
+bool IsTargetItself(const char* path) {
+  return !g_target.full_path_prefix.empty() && g_target.full_path_prefix == path;
+}
+
+}  // namespace
+
 void* AllocateZeroed(size_t bytes) { return calloc(1, bytes == 0 ? 1 : bytes); }
 void Release(void* block) { free(block); }
 
 File* OpenForReading(const char* path) {
   g_target.refusal = host::Refusal::kNone;
-  return g_target.kind == TargetKind::kDirectory ? host::OpenInDirectory(path) : nullptr;
+  path = BelowTarget(path);
+  return g_target.kind == TargetKind::kDirectory && path != nullptr ? host::OpenInDirectory(path) : nullptr;
 }
 
 File* CreateForWriting(const char* path) {
   g_target.refusal = host::Refusal::kNone;
+  path = BelowTarget(path);
+  if (path == nullptr) return nullptr;
   switch (g_target.kind) {
     case TargetKind::kDirectory: return host::CreateInDirectory(path);
     case TargetKind::kCatalogue: return host::CatalogueFile(path);
@@ -203,6 +235,8 @@ File* CreateForWriting(const char* path) {
 
 bool MakeDirectory(const char* path) {
   g_target.refusal = host::Refusal::kNone;
+  path = BelowTarget(path);
+  if (path == nullptr) return false;
   switch (g_target.kind) {
     case TargetKind::kDirectory: return host::DirectoryInDirectory(path);
     case TargetKind::kCatalogue: return host::CatalogueDirectory(path);
@@ -212,11 +246,16 @@ bool MakeDirectory(const char* path) {
 }
 
 bool RemoveEmptyDirectory(const char* path) {
-  return g_target.kind == TargetKind::kDirectory && host::RemoveInDirectory(path, true);
+  if (g_target.kind != TargetKind::kDirectory) return false;
+  if (IsTargetItself(path)) return host::RemoveTargetDirectory(g_target.full_path_prefix);
+  path = BelowTarget(path);
+  return path != nullptr && host::RemoveInDirectory(path, true);
 }
 
 bool DeleteFileAt(const char* path) {
-  return g_target.kind == TargetKind::kDirectory && host::RemoveInDirectory(path, false);
+  if (g_target.kind != TargetKind::kDirectory) return false;
+  path = BelowTarget(path);
+  return path != nullptr && host::RemoveInDirectory(path, false);
 }
 
 size_t ReadBytes(File* file, void* buffer, size_t bytes) {

@@ -41,6 +41,13 @@ bool TargetDirectory(const std::string& host_directory, const std::string& codep
 // With an observer the catalogue reads every file's data to show it; without one it does not
 // read file data at all.
 void TargetCatalogue(const std::string& codepage, CatalogueObserver* observer = nullptr);
+// The directory target reached by full paths, for a run that extracts as the stub does, with
+// the stub's own paths (kovsea install): each path the seam is given is a full path of the
+// system that begins with `host_directory` exactly as given (ending in a separator), and what
+// follows is placed below it as in TargetDirectory, never through a link. A path outside it
+// is refused (kOutside); the directory itself can only be removed, as the last of a run's
+// clean-up.
+bool TargetDirectoryByFullPaths(const std::string& host_directory, const std::string& codepage);
 // Forgets the target (and closes its directory).
 void ClearTarget();
 
@@ -53,6 +60,7 @@ enum class Refusal {
   kLink,         // a symbolic link or reparse point stands on the way or at the place
   kUnspellable,  // a component cannot be converted from the code page into a host name
   kSystem,       // the system refused (permissions, a full disk); see RefusalDetail
+  kOutside,      // a full path that does not lie in the directory target
 };
 // Like errno for the seam's create calls, which return only a null or false: read right
 // after the call that failed, and reset by the next one.

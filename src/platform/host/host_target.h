@@ -43,6 +43,8 @@ struct Target {
   std::map<std::string, size_t> by_key;  // the name upper-cased -> the newest entry of that name
   CatalogueObserver* observer = nullptr;
   Refusal refusal = Refusal::kNone;      // why the last create was refused
+  // For a directory reached by full paths: the directory as those paths begin; else empty.
+  std::string full_path_prefix;
 };
 
 extern Target g_target;
@@ -68,6 +70,8 @@ File* CreateInDirectory(const char* path);
 bool DirectoryInDirectory(const char* path);
 bool RemoveInDirectory(const char* path, bool directory);
 File* OpenInDirectory(const char* path);
+// Removes the (empty) target directory itself, named by its host path.
+bool RemoveTargetDirectory(const std::string& host_directory);
 
 }  // namespace host
 }  // namespace platform
