@@ -101,6 +101,38 @@ TEST_F(Kovsea, HandWrittenFileIsListedAndExtracted) {
   EXPECT_EQ(Run("verify " + Q(dir / "hand.exe")).code, 0);
 }
 
+TEST_F(Kovsea, ListStatesTheDeploymentFacts) {
+  // A stream that writes one file twice, and a setup.ini side file in the place of SETUP.INI:
+  // a rewritten file counts once, and the most held at once comes before the smaller side file
+  // replaces the larger entry (2 + 400 + 50 + 5; not 507, nor the 410 held at the end).
+  std::string stream = test::DirEntry("Disk1") + test::FileEntry("Disk1\\SETUP.EXE", "MZ") +
+                       test::FileEntry("Disk1\\x.bin", test::Pattern(100)) +
+                       test::FileEntry("Disk1\\x.bin", test::Pattern(400)) +
+                       test::FileEntry("Disk1\\SETUP.INI", std::string(50, 'i'));
+  std::string file = std::string(512, 'M') + stream + "ADMIN" + "[s]";
+  const uint32_t at = static_cast<uint32_t>(512 + stream.size());
+  test::Slot slots[4] = {{at, 5}, {}, {}, {at + 5, 3}};
+  file += test::Trailer(512, static_cast<uint32_t>(stream.size()), 5, slots);
+  WriteAll(dir / "facts.exe", file);
+  Result listed = Run("list --json " + Q(dir / "facts.exe"));
+  ASSERT_EQ(listed.code, 0) << listed.err;
+  EXPECT_NE(listed.out.find("\"deployment\": {\"run_directly\": {\"shows_dialog\": true, \"reads_switches\": false, "
+                            "\"exit_code\": 1, \"may_restart\": true}, \"installer\": \"Disk1\\\\Setup.exe\", "
+                            "\"installer_present\": true, \"temp_bytes\": " + std::to_string(2 + 400 + 50 + 5) +
+                            ", \"root_pattern\": \"%TEMP%\\\\KOV[0-9a-f]{1,5}\\\\\"}"),
+            std::string::npos)
+      << listed.out;
+  // Without Setup.exe, and damaged: the stub would start nothing.
+  std::string bare = test::DirEntry("Disk1") + test::FileEntry("Disk1\\readme", "r");
+  test::Slot none[4] = {};
+  WriteAll(dir / "bare.exe", std::string(512, 'M') + bare + test::Trailer(512, static_cast<uint32_t>(bare.size()), 2, none));
+  EXPECT_NE(Run("list --json " + Q(dir / "bare.exe")).out.find("\"installer_present\": false, \"temp_bytes\": 1,"),
+            std::string::npos);
+  WriteAll(dir / "cut.exe", std::string(512, 'M') + bare.substr(0, bare.size() - 1) +
+                                test::Trailer(512, static_cast<uint32_t>(bare.size() - 1), 2, none));
+  EXPECT_NE(Run("list --json " + Q(dir / "cut.exe")).out.find("\"deployment\": null"), std::string::npos);
+}
+
 TEST_F(Kovsea, RefusedInputsLeaveNoOutputBehind) {
   struct Case {
     const char* what;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "commands.h"
+#include "deployment_facts.h"
 #include "digest.h"
 #include "json.h"
 #include "reading.h"
@@ -115,7 +116,9 @@ int ListCommand(const fs::path& path, bool json, const Codepage& codepage) {
                       {"archive_size", JsonNumber(t.archive_size)},
                       {"entry_count", JsonNumber(t.entry_count)},
                       {"entries", EntriesJson(entries, &digests, codepage)},
-                      {"side_files", SideFilesJson(sea)}},
+                      {"side_files", SideFilesJson(sea)},
+                      // A damaged stream installs nothing: no facts of what it would need.
+                      {"deployment", problems.empty() ? DeploymentJson(FactsOf(entries, t)) : "null"}},
                      ProblemsJson(problems))
               .c_str(),
           stdout);
