@@ -323,6 +323,13 @@ TEST_F(Kovsea, UsageErrorsExitWithTwoAndHelpWithZero) {
   EXPECT_EQ(Run("pack --bogus x").code, 2);
   EXPECT_EQ(Run("extract somefile").code, 2);
   EXPECT_EQ(Run("list --codepage klingon x").code, 2);
+  EXPECT_EQ(Run("install --timeout 0 x").code, 2);
+  // Only the Windows build runs an installer; this one says so, whatever the file.
+  Result install = Run("install " + Q(dir / "does-not-exist") + " -- /s");
+  EXPECT_EQ(install.code, 2);
+  EXPECT_NE(install.err.find("kovsea: error: install runs the installer, which takes Windows"), std::string::npos)
+      << install.err;
+  EXPECT_NE(Run("install --help").out.find("the deployment system owns restarts"), std::string::npos);
   Result help = Run("pack --help");
   EXPECT_EQ(help.code, 0);
   EXPECT_NE(help.out.find("usage: kovsea pack"), std::string::npos);

@@ -1,4 +1,5 @@
-// kovsea: builds, checks, lists, verifies and safely extracts KOV self-extracting archives.
+// kovsea: builds, checks, lists, verifies and safely extracts KOV self-extracting archives,
+// and (on Windows) runs their installer unattended.
 // This file only parses the command line (with CLI11) and dispatches to the commands; usage
 // errors exit with 2, refused input with 1.
 #include <stdio.h>
@@ -95,7 +96,7 @@ std::string Help(CLI::App* app) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app("Builds, checks, lists, verifies and safely extracts KOV self-extracting archives.", "kovsea");
+  CLI::App app("Builds, checks, lists, verifies and safely extracts KOV self-extracting archives, and runs their installer unattended (Windows).", "kovsea");
   app.get_formatter()->label("Usage", "usage");
   app.require_subcommand(1);
   app.set_version_flag("--version", "kovsea " KOVSEA_VERSION);
@@ -162,6 +163,32 @@ int main(int argc, char** argv) {
   extract->add_option("-o,--output", out_dir, "the directory to extract into")->required();
   extract->add_flag("--force", force, "extract into a directory that is not empty");
 
+  InstallOptions install_options;
+  install_options.version = KOVSEA_VERSION;
+  CLI::App* install = ReaderCommand(
+      &app, "install", "run a self-extractor's installer unattended, as a deployment system does (Windows)",
+      "Does what the self-extractor does, without a window and without restarting: checks FILE\n"
+      "as verify does, extracts it into a private directory under %TEMP%, writes the side files,\n"
+      "sets the restart request \"Reboot\" to 0, starts " + InDiskDirectory(kSetupProgram) + " with ARGS (the installer's\n"
+      "own switches, each passed on exactly), waits for it and for every installer-engine\n"
+      "process, deletes what it extracted (what is still in use, at the next restart) and reads\n"
+      "\"Reboot\". It never restarts Windows, and for a request to run again after the restart (2)\n"
+      "it registers nothing: the deployment system owns restarts, and runs the install again.\n"
+      "Exit codes: 0 success; 3010 success, restart required (\"Reboot\" 1, 2 or 3; for 3 the\n"
+      "product key is deleted first); Setup.exe's own code when it is not 0 (1641, 3010 and any\n"
+      "failure); 1460 --timeout passed, the installer left running; 1 FILE is not a valid\n"
+      "self-extractor, the directory cannot be made or Setup.exe cannot start; 2 usage. The\n"
+      "Linux build refuses install with 2.",
+      &install_options.file, &install_options.codepage);
+  install->add_option("ARGS", install_options.arguments, "after --: the installer's own switches for Setup.exe");
+  install->add_option("--log", install_options.log_file, "append a timestamped record of every step to FILE")
+      ->type_name("FILE");
+  install->add_flag("--verbose", install_options.verbose, "write the record to standard error as well");
+  install->add_option("--timeout", install_options.timeout_seconds,
+                      "stop waiting after S seconds and exit with 1460, leaving the installer running")
+      ->type_name("S")
+      ->check(CLI::Range(1u, 4000000000u).description(""));
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -190,5 +217,6 @@ int main(int argc, char** argv) {
   if (*list) return ListCommand(file, list_json, codepage);
   if (*verify) return VerifyCommand(file, verify_json, codepage, verify_temp_length);
   if (*extract) return ExtractCommand(file, out_dir, force, codepage);
+  if (*install) return InstallCommand(install_options);
   return kExitUsage;
 }

@@ -15,6 +15,7 @@
 
 #include "codepage.h"
 #include "pack_options.h"
+#include "unattended_install.h"
 
 // A new command: a function here, a file of its own beside the others, and its options in
 // cli/main.cpp.
@@ -30,3 +31,6 @@ int VerifyCommand(const std::filesystem::path& file, bool json, const Codepage& 
 // Extracts into `out_dir`, which must be empty unless `force`.
 int ExtractCommand(const std::filesystem::path& file, const std::filesystem::path& out_dir, bool force,
                    const Codepage& codepage);
+// Runs the installer on behalf of a deployment system (Windows); the Linux build refuses with
+// exit code 2. Returns the exit code of unattended_install.h, which deployment systems read.
+int InstallCommand(const InstallOptions& options);

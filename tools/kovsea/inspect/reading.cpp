@@ -44,20 +44,24 @@ Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* creat
     state.progress_context = percent;
     state.report_progress = FollowProgress;
   }
-  DecodeArchive(&state);
-
-  Reading reading;
-  reading.on_boundary = EndedOnEntryBoundary(&state);
-  reading.data_cut = state.output_file != nullptr;
-  reading.bytes_written = state.bytes_written;
-  reading.entry_size = state.entry_size;
-  reading.entry_name = state.entry_name;
-  reading.entry_offset = CurrentEntryOffset(&state);
-  CloseOutputFile(&state);
-  reading.failure = state.failure.kind;
-  reading.name_problem = state.failure.name_problem;
-  reading.refusal = host::LastRefusal();
+  const Reading reading = DecodePrepared(&state);
   *created = state.cleanup_list;
+  return reading;
+}
+
+Reading DecodePrepared(ExtractionState* state) {
+  DecodeArchive(state);
+  Reading reading;
+  reading.on_boundary = EndedOnEntryBoundary(state);
+  reading.data_cut = state->output_file != nullptr;
+  reading.bytes_written = state->bytes_written;
+  reading.entry_size = state->entry_size;
+  reading.entry_name = state->entry_name;
+  reading.entry_offset = CurrentEntryOffset(state);
+  CloseOutputFile(state);
+  reading.failure = state->failure.kind;
+  reading.name_problem = state->failure.name_problem;
+  reading.refusal = host::LastRefusal();
   return reading;
 }
 

@@ -30,6 +30,10 @@ struct Reading {
 // Decodes the stream of `sea` into the current target. `percent` (when given) follows the
 // decoder's progress points; `created` receives every path created, newest first.
 Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* created);
+// Decodes the stream of a state that is prepared and positioned at the stream's start (with
+// the root and the hooks its caller chose) into the current target; the state keeps what it
+// created on its clean-up list.
+Reading DecodePrepared(ExtractionState* state);
 // The catalogue of the stream: what list shows and verify and extract check first. With an
 // observer, it sees every file's data.
 Reading CatalogueStream(Sea* sea, const Codepage& codepage, std::vector<platform::host::CatalogueEntry>* entries,
