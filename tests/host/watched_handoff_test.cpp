@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fake_platform.h"
@@ -96,14 +97,6 @@ TEST_F(WatchedHandOff, ReportsEveryStepAndStartsSetupWithTheArgumentsAfterItsQuo
   EXPECT_EQ(state.cleanup_list.head, nullptr);
 }
 
-TEST_F(WatchedHandOff, WithoutArgumentsTheCommandLineIsTheStubs) {
-  for (const char* arguments : {static_cast<const char*>(nullptr), ""}) {
-    SetUp();
-    Run(arguments);
-    EXPECT_EQ(fake::world().started_command_lines, std::vector<std::string>{std::string("\"") + kDisk + "Setup.exe\""});
-  }
-}
-
 TEST_F(WatchedHandOff, TimeRunningOutStopsTheWaitsAndLeavesEveryPathToTheNextStart) {
   struct Case {
     const char* name;
@@ -138,36 +131,18 @@ TEST_F(WatchedHandOff, TimeRunningOutStopsTheWaitsAndLeavesEveryPathToTheNextSta
   }
 }
 
-TEST_F(WatchedHandOff, SetupThatCannotStartIsReportedAndTheWindowsAreStillWaitedFor) {
-  fake::world().files.erase(fake::Upper(std::string(kDisk) + "Setup.exe"));
-  fake::world().windows["isdelete"] = {77};
-  const HandOffOutcome outcome = Run("/s");
-  EXPECT_EQ(outcome.end, HandOffEnd::kNotStarted);
-  EXPECT_EQ(seen.reports[2], std::string("started \"") + kDisk + "Setup.exe\" /s (failed)");
-  EXPECT_EQ(fake::world().waited_processes, std::vector<uint32_t>{77});
-  ASSERT_EQ(fake::world().boxes.size(), 1u) << "the message goes where the platform puts it";
-  EXPECT_FALSE(fake::Exists(kRoot));
-}
-
+// Where the run cannot reset the request (no full access), an answer found is not its own.
 TEST(TakeRestartRequestTest, ReadsTheAnswerDeletesTheKeyForThreeAndNeverRestartsOrRegisters) {
-  const std::string product = "SOFTWARE\\ORVANE\\KOV";
   const std::string run = "SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN";
-  const std::string run_once = run + "ONCE";
-  struct Case {
-    uint32_t answer;
-    bool reset;
-    uint32_t expected;
-  };
-  for (const Case c : {Case{0, true, 0}, Case{1, true, 1}, Case{2, true, 2}, Case{3, true, 3}, Case{7, true, 7},
-                       Case{1, false, 0}}) {
+  const std::tuple<uint32_t, bool, uint32_t> cases[] = {{2, true, 2}, {3, true, 3}, {7, true, 7}, {1, false, 0}};
+  for (const auto& [answer, reset, expected] : cases) {
     fake::Reset();
-    fake::world().registry[run_once];
     fake::world().registry[run]["Run KOV SEA Installer on Reboot"] = {fake::RegistryValue::kString, "C:\\old.exe"};
-    SetRebootRequest(c.answer);  // as the installer answers, its key made on the way
-    EXPECT_EQ(TakeRestartRequest(c.reset), c.expected) << c.answer;
-    EXPECT_EQ(fake::world().registry.count(product), c.expected == 3 ? 0u : 1u) << c.answer;
-    EXPECT_TRUE(fake::world().registry[run].empty() && fake::world().registry[run_once].empty()) << c.answer;
-    EXPECT_EQ(fake::world().restart_requests, 0) << c.answer;
+    SetRebootRequest(answer);  // as the installer answers, its key made on the way
+    EXPECT_EQ(TakeRestartRequest(reset), expected) << answer;
+    EXPECT_EQ(fake::world().registry.count("SOFTWARE\\ORVANE\\KOV"), answer == 3 ? 0u : 1u) << answer;
+    EXPECT_TRUE(fake::world().registry[run].empty() && fake::world().registry[run + "ONCE"].empty()) << answer;
+    EXPECT_EQ(fake::world().restart_requests, 0) << answer;
   }
 }
 
