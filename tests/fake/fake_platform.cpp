@@ -124,6 +124,8 @@ void* AllocateZeroed(size_t bytes) {
   return calloc(1, bytes == 0 ? 1 : bytes);
 }
 
+bool IsLeadByte(uint8_t byte) { return world().lead_bytes.find(static_cast<char>(byte)) != std::string::npos; }
+
 void Release(void* block) {
   if (block == nullptr) return;
   --world().live_allocations;

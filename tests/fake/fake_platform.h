@@ -53,6 +53,8 @@ struct World {
   std::vector<uint64_t> copies;       // the size of every file-to-file copy asked for
   std::function<void(int)> on_copy;   // called before copy number n (1-based) is made
 
+  // Names: the bytes that begin a double-byte character (none: a single-byte code page).
+  std::string lead_bytes;
   // Memory: allocations allowed before they start failing; -1 = unlimited.
   int64_t allocations_left = -1;
   int64_t live_allocations = 0;
