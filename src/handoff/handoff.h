@@ -13,6 +13,12 @@ constexpr char kDeleteHelperWindowClass[] = "isdelete";
 // Pause between passes when a found window's process cannot be opened, so the wait does
 // not spin a processor for as long as that window exists.
 constexpr uint32_t kUnopenedProcessPauseMs = 100;
+// What cannot be deleted at once is tried again this many times in all, this far apart
+// (three seconds), before it is left to the next start.
+constexpr int kHeldRetryPasses = 31;
+constexpr uint32_t kHeldRetryPauseMs = 100;
+// Side files are copied through a buffer of at most this many bytes.
+constexpr uint32_t kSideFilePiece = 64 * 1024;
 
 // Resets the restart request, then (unless the error flag is set) hides the dialog, writes
 // the side files, closes the archive file and runs the installer; finally deletes the

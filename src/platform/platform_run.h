@@ -116,6 +116,8 @@ bool MakePrivateDirectory(const char* path);
 // Asks the system to delete a file or an empty directory when it next starts, for what is
 // still in use now. Requests are carried out in the order they were made.
 bool DeleteAtRestart(const char* path);
+// Whether a file or directory stands at `path` (one that could not be deleted may be gone).
+bool PathExists(const char* path);
 
 // ---- Processes and installer windows -----------------------------------------------------
 // Starts the program at `path` (named as the application, so no other file can be started in
@@ -137,9 +139,9 @@ RegistryKey* OpenMachineKey(const char* path);    // existing keys only
 void SetDwordValue(RegistryKey* key, const char* name, uint32_t value);
 // Stores a string value; the stored length counts the terminating zero.
 void SetStringValue(RegistryKey* key, const char* name, const char* value);
-enum class QueryResult { kRead, kTooLarge, kMissing };
-// Reads a value's bytes into `buffer` (capacity `*length`); on kRead `*length` is the size.
-QueryResult QueryValue(RegistryKey* key, const char* name, void* buffer, uint32_t* length);
+// Reads a value that is a REG_DWORD of exactly 4 bytes; false for any other type or size (a
+// REG_BINARY holding the same bytes is not a number), and when it is missing.
+bool QueryDwordValue(RegistryKey* key, const char* name, uint32_t* value);
 void DeleteValue(RegistryKey* key, const char* name);
 void DeleteSubkey(RegistryKey* key, const char* subkey);
 void CloseKey(RegistryKey* key);

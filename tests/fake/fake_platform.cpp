@@ -119,6 +119,7 @@ struct RegistryKey {
 void* AllocateZeroed(size_t bytes) {
   auto& w = world();
   if (w.allocations_left == 0) return nullptr;
+  if (w.largest_allocation >= 0 && static_cast<int64_t>(bytes) > w.largest_allocation) return nullptr;
   if (w.allocations_left > 0) --w.allocations_left;
   ++w.live_allocations;
   return calloc(1, bytes == 0 ? 1 : bytes);
@@ -276,6 +277,8 @@ bool DeleteFileAt(const char* path) {
   return true;
 }
 
+bool PathExists(const char* path) { return world().files.count(fake::Key(path)) != 0; }
+
 bool DeleteAtRestart(const char* path) {
   auto& w = world();
   if (!w.files.count(fake::Key(path))) return false;
@@ -317,6 +320,7 @@ int NextRandom() {
 void Pause(uint32_t milliseconds) {
   world().pauses.push_back(milliseconds);
   world().events.push_back("pause " + std::to_string(milliseconds));
+  if (world().on_pause) world().on_pause(static_cast<int>(world().pauses.size()));
 }
 
 int LoadMessage(int id, char* buffer, int capacity) {
@@ -418,14 +422,12 @@ void SetStringValue(RegistryKey* key, const char* name, const char* value) {
   world().events.push_back(std::string("set ") + name + " " + value);
 }
 
-QueryResult QueryValue(RegistryKey* key, const char* name, void* buffer, uint32_t* length) {
+bool QueryDwordValue(RegistryKey* key, const char* name, uint32_t* value) {
   auto& values = world().registry[key->path];
   auto it = values.find(name);
-  if (it == values.end()) return QueryResult::kMissing;
-  if (it->second.bytes.size() > *length) return QueryResult::kTooLarge;
-  memcpy(buffer, it->second.bytes.data(), it->second.bytes.size());
-  *length = static_cast<uint32_t>(it->second.bytes.size());
-  return QueryResult::kRead;
+  if (it == values.end() || it->second.type != fake::RegistryValue::kDword || it->second.bytes.size() != 4) return false;
+  memcpy(value, it->second.bytes.data(), 4);
+  return true;
 }
 
 void DeleteValue(RegistryKey* key, const char* name) {

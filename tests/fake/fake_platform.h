@@ -55,6 +55,8 @@ struct World {
 
   // Names: the bytes that begin a double-byte character (none: a single-byte code page).
   std::string lead_bytes;
+  // Memory: allocations larger than this fail; -1 = any size.
+  int64_t largest_allocation = -1;
   // Memory: allocations allowed before they start failing; -1 = unlimited.
   int64_t allocations_left = -1;
   int64_t live_allocations = 0;
@@ -83,6 +85,7 @@ struct World {
   std::set<uint32_t> unopenable_processes;
   std::vector<uint32_t> waited_processes;
   std::vector<uint32_t> pauses;
+  std::function<void(int)> on_pause;  // called after pause number n (1-based)
 
   // Registry under the machine-wide root, keyed by upper-cased key path.
   std::map<std::string, std::map<std::string, RegistryValue>> registry;

@@ -213,6 +213,8 @@ bool DeleteFileAt(const char* path) {
   return DeleteFileA(path) != 0;
 }
 
+bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
 bool DeleteAtRestart(const char* path) {
   // Only what is still there: a path deleted meanwhile needs no request.
   return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES &&
