@@ -68,14 +68,14 @@ bool RunSetupAndWait(platform::Window dialog, const char* directory, const char*
   return true;
 }
 
-void WaitForInstallerWindows() {
+void WaitForInstallerWindows(uint64_t started_since) {
   static const char* const kClasses[] = {kEngineWindowClass, kDeleteHelperWindowClass};
   for (;;) {
     bool found = false;
     bool unopened = false;
     for (const char* window_class : kClasses) {
       uint32_t process_id = 0;
-      if (!platform::FindWindowOwner(window_class, &process_id)) continue;
+      if (!platform::FindWindowOwner(window_class, started_since, &process_id)) continue;
       found = true;
       platform::Process* process = platform::OpenProcessById(process_id);
       if (process == nullptr) {
@@ -130,8 +130,9 @@ bool HandOffToInstaller(platform::File* archive_file, ExtractionState* state) {
     }
     platform::CloseFile(archive_file);
     state->archive_file = nullptr;
+    const uint64_t setup_started = platform::SystemTime();
     RunSetupAndWait(state->dialog_window, disk_directory, kSetupProgram);
-    WaitForInstallerWindows();
+    WaitForInstallerWindows(setup_started);
   }
   DeleteCleanupList(&state->cleanup_list);
   return request_reset;

@@ -33,7 +33,10 @@ bool WriteSideFile(platform::Window dialog, platform::File* archive_file, const 
 // True when the program was started and has ended, false when it could not be started.
 bool RunSetupAndWait(platform::Window dialog, const char* directory, const char* program);
 // Returns after the first pass that finds no window of either installer class.
-void WaitForInstallerWindows();
+// Only windows of processes started at `started_since` (a platform::SystemTime) or later
+// count: those of the run's installer and what it started; another program's installer
+// engine, open since before the run, does not hold it. 0 counts every window.
+void WaitForInstallerWindows(uint64_t started_since = 0);
 // Deletes every path newest first and frees the nodes; the list is empty afterwards. What
 // cannot be deleted now (held open by a process that outlived the installer) is left to the
 // system to delete at its next start, in the same order, so directories follow their files.

@@ -127,9 +127,12 @@ Process* StartProgram(const char* path, const char* command_line);
 // Waits without limit until the process has ended.
 void WaitForProcess(Process* process);
 void CloseProcess(Process* process);
-// Finds a top-level window of `window_class` (any process, any title, visible or hidden) and
-// reports the id of the process that owns it. False when there is none.
-bool FindWindowOwner(const char* window_class, uint32_t* process_id);
+// The system's time now, in 100-nanosecond units (as process start times are kept).
+uint64_t SystemTime();
+// Finds a top-level window of `window_class` (any title, visible or hidden) whose process
+// started at `started_since` or later (any process for 0; one whose start cannot be read
+// counts) and reports the id of that process. False when there is none.
+bool FindWindowOwner(const char* window_class, uint64_t started_since, uint32_t* process_id);
 // Opens a process for waiting; null when it cannot be opened.
 Process* OpenProcessById(uint32_t process_id);
 

@@ -112,6 +112,26 @@ def command_line_ignored(work):
     check(kov_dirs(wine) == before, "the extraction root is still there")
 
 
+def foreign_engine_window(work):
+    """Another program's installer engine, open since before the run, does not hold the run:
+    the stub waits only for engine windows of processes started since its Setup.exe."""
+    wine, before, tree, sea = packed_product(work)
+    foreign_log = work / "foreign.txt"
+    foreign = wine.start(WIN_BIN / "installer_stand_in.exe", "--engine", "30000", "0", env=fixture_env(foreign_log))
+    try:
+        check(wait_until(lambda: "engine start" in " ".join(read_log(foreign_log)), 30), "the foreign engine did not start")
+        log = work / "log.txt"
+        start = time.monotonic()
+        rc = wine.run(sea, env=fixture_env(log), timeout=60)
+        elapsed = time.monotonic() - start
+        check(rc == 1, f"exit code {rc}")
+        check(elapsed < 15, f"the run waited {elapsed:.1f}s for another program's engine window")
+        check(kov_dirs(wine) == before, "the extraction root is still there")
+    finally:
+        foreign.kill()
+        subprocess.run(["wineserver", "-k"], env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
 def two_copies(work):
     wine, before, tree, sea = packed_product(work)
     logs = [work / "a.txt", work / "b.txt"]
@@ -317,7 +337,8 @@ def worker_alone(work):
     check(kov_dirs(wine) == before, "the extraction root is still there")
 
 
-SCENARIOS = [complete_run, worker_alone, not_an_archive, uncreatable_entry, command_line_ignored, two_copies,
+SCENARIOS = [complete_run, worker_alone, not_an_archive, uncreatable_entry, command_line_ignored, foreign_engine_window,
+             two_copies,
              cancel_during_extraction, cancel_after_extraction, run_again_request,
              run_again_from_a_path_with_a_blank, restart_reaches_the_platform, real_installer,
              foreign_temp_directory]

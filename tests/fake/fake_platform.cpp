@@ -371,14 +371,23 @@ void WaitForProcess(Process* process) {
 
 void CloseProcess(Process* process) { delete process; }
 
-bool FindWindowOwner(const char* window_class, uint32_t* process_id) {
+uint64_t SystemTime() { return world().clock; }
+
+bool FindWindowOwner(const char* window_class, uint64_t started_since, uint32_t* process_id) {
   auto& w = world();
   auto& queue = w.windows[window_class];
   w.events.push_back(std::string("find ") + window_class);
-  if (queue.empty()) return false;
-  *process_id = queue.front();
-  queue.pop_front();
-  return true;
+  // Each find takes the queue's next owner; owners started too early are passed over.
+  while (!queue.empty()) {
+    const uint32_t owner = queue.front();
+    queue.pop_front();
+    const auto started = w.process_started.find(owner);
+    if (started_since == 0 || started == w.process_started.end() || started->second >= started_since) {
+      *process_id = owner;
+      return true;
+    }
+  }
+  return false;
 }
 
 Process* OpenProcessById(uint32_t process_id) {

@@ -82,6 +82,8 @@ struct World {
   std::set<std::string> startable;  // upper-cased paths; empty = any existing file starts
   std::function<void(const std::string&)> on_program_run;  // runs during its wait
   std::map<std::string, std::deque<uint32_t>> windows;     // class -> owner per find
+  std::map<uint32_t, uint64_t> process_started;            // when a process started (default: now)
+  uint64_t clock = 1000;                                   // the system's time now
   std::set<uint32_t> unopenable_processes;
   std::vector<uint32_t> waited_processes;
   std::vector<uint32_t> pauses;

@@ -191,6 +191,15 @@ TEST(WaitForInstallerWindowsTest, EachPassTakesOneWindowPerClassUntilAPassFindsN
   EXPECT_TRUE(fake::world().pauses.empty()) << "passes after a wait follow at once";
 }
 
+TEST(WaitForInstallerWindowsTest, OnlyProcessesStartedSinceTheInstallerHoldTheRun) {
+  // Another program's engine window, open since before the run, holds nothing.
+  fake::Reset();
+  fake::world().process_started = {{50, 5}, {60, 20}};
+  fake::world().windows["InstallShield_Win"] = {50, 60, 50};
+  WaitForInstallerWindows(10);
+  EXPECT_EQ(fake::world().waited_processes, (std::vector<uint32_t>{60}));
+}
+
 TEST(WaitForInstallerWindowsTest, UnopenableProcessPausesBetweenPassesInsteadOfSpinning) {
   fake::Reset();
   fake::world().windows["InstallShield_Win"] = {9, 9, 9};
