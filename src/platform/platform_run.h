@@ -102,6 +102,9 @@ void ShowErrorBox(Window owner, const char* text, const char* caption);
 size_t TemporaryDirectory(char* buffer, size_t capacity);
 // Full path of the running program's own file; same return convention as above.
 size_t OwnExecutablePath(char* buffer, size_t capacity);
+// Opens the running program's own file for reading, by the system's own name for it, which
+// the ANSI code page may not be able to spell; null when it cannot be opened.
+File* OpenOwnExecutable();
 // Seeds the generator behind NextRandom from the clock, the process id and a fine counter.
 void SeedRandom();
 // Next draw, 0..32767.

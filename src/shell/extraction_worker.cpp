@@ -22,10 +22,7 @@ constexpr int kRootAttempts = 10;
 // Opens the program's own file and reads and checks its trailer. Null when the file cannot
 // be opened or does not hold a usable archive.
 platform::File* OpenOwnArchive(ArchiveTrailer* trailer) {
-  char own_path[kPathCapacity];
-  const size_t length = platform::OwnExecutablePath(own_path, sizeof own_path);
-  if (length == 0 || length >= sizeof own_path) return nullptr;
-  platform::File* file = platform::OpenForReading(own_path);
+  platform::File* file = platform::OpenOwnExecutable();
   if (file == nullptr) return nullptr;
   TrailerLocation location;
   uint8_t raw[kTrailerSize];

@@ -10,7 +10,7 @@ import subprocess
 import sys
 import time
 
-from harness import (PROGRESS_CAPTION, SHARED_PREFIX, WIN_BIN, Wine, check, entry, expected_listing, fixture_env,
+from harness import (Failure, PROGRESS_CAPTION, SHARED_PREFIX, WIN_BIN, Wine, check, entry, expected_listing, fixture_env,
                      installer_tree, kov_dirs, pack, packed_product, private_wine, probe, read_log, root_of,
                      run_scenarios, setup_line, visible_window, wait_until, click_control, press_key, win_path,
                      write_sea)
@@ -321,6 +321,28 @@ def foreign_temp_directory(work):
     check(kov_dirs(wine) == before, "an extraction root was left in the usual directory")
 
 
+def foreign_own_directory(work):
+    """The self-extractor in a directory the ANSI code page cannot spell (as a download folder
+    of a user named Łukasz): it still opens its own file, extracts and runs Setup.exe."""
+    wine, before, tree, sea = packed_product(work)
+    downloads = work / "Łukasz" / "Downloads"
+    downloads.mkdir(parents=True)
+    moved = downloads / "product.exe"
+    shutil.move(str(sea), str(moved))
+    log = work / "log.txt"
+    running = wine.start(moved, env=fixture_env(log))
+    try:
+        rc = running.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        _, text = probe(wine, work, "box", 2000)
+        wine.stop()
+        raise Failure(f"the run did not end; a box says: {text.strip()}")
+    check(rc == 1, f"exit code {rc}")
+    seen = {l for l in read_log(log) if l.startswith("file ")}
+    check(seen == expected_listing(tree), f"Setup.exe saw {sorted(seen)}: {read_log(log)}")
+    check(kov_dirs(wine) == before, "the extraction root is still there")
+
+
 def worker_alone(work):
     """The extraction worker on its own (no dialog, a stand-in progress record) in a file
     built by kovsea: it extracts, hands off to Setup.exe, deletes the tree and returns 0."""
@@ -341,7 +363,7 @@ SCENARIOS = [complete_run, worker_alone, not_an_archive, uncreatable_entry, comm
              two_copies,
              cancel_during_extraction, cancel_after_extraction, run_again_request,
              run_again_from_a_path_with_a_blank, restart_reaches_the_platform, real_installer,
-             foreign_temp_directory]
+             foreign_temp_directory, foreign_own_directory]
 
 if __name__ == "__main__":
     sys.exit(run_scenarios(__doc__, SCENARIOS))

@@ -296,6 +296,8 @@ size_t TemporaryDirectory(char* buffer, size_t capacity) {
   return w.temp_dir.size();
 }
 
+File* OpenOwnExecutable() { return OpenForReading(world().own_path.c_str()); }
+
 size_t OwnExecutablePath(char* buffer, size_t capacity) {
   const std::string& own = world().own_path;
   if (own.size() >= capacity) {
