@@ -13,7 +13,7 @@ import time
 from harness import (Failure, PROGRESS_CAPTION, SHARED_PREFIX, WIN_BIN, Wine, check, entry, expected_listing, fixture_env,
                      installer_tree, kov_dirs, pack, packed_product, private_wine, probe, read_log, root_of,
                      run_scenarios, setup_line, visible_window, wait_until, click_control, press_key, win_path,
-                     write_sea)
+                     window_state, write_sea)
 
 PRODUCT_KEY = r"HKLM\Software\Orvane\KOV"
 RUN_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
@@ -130,6 +130,24 @@ def foreign_engine_window(work):
     finally:
         foreign.kill()
         subprocess.run(["wineserver", "-k"], env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def dialog_hidden_while_installing(work):
+    """For a small payload the hand-off hides the dialog while it may still be showing itself:
+    the dialog is hidden through the whole installation, run after run."""
+    wine, before, tree, sea = packed_product(work)
+    for attempt in range(3):
+        log = work / f"log{attempt}.txt"
+        running = wine.start(sea, env=fixture_env(log, sleep=3000))
+        check(wait_until(lambda: any(l.startswith("setup path=") for l in read_log(log)), 60),
+              "Setup.exe did not start")
+        time.sleep(1.0)
+        state = window_state(wine, work, PROGRESS_CAPTION)
+        shown = visible_window(PROGRESS_CAPTION)
+        check(running.wait(timeout=60) == 1, "exit code is not 1")
+        check(not shown and (state is None or state["visible"] == 0),
+              f"run {attempt + 1}: the dialog is visible while Setup.exe runs ({state})")
+    check(kov_dirs(wine) == before, "the extraction root is still there")
 
 
 def two_copies(work):
@@ -360,7 +378,7 @@ def worker_alone(work):
 
 
 SCENARIOS = [complete_run, worker_alone, not_an_archive, uncreatable_entry, command_line_ignored, foreign_engine_window,
-             two_copies,
+             dialog_hidden_while_installing, two_copies,
              cancel_during_extraction, cancel_after_extraction, run_again_request,
              run_again_from_a_path_with_a_blank, restart_reaches_the_platform, real_installer,
              foreign_temp_directory, foreign_own_directory]
