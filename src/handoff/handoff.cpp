@@ -8,15 +8,13 @@
 bool WriteSideFile(platform::Window dialog, platform::File* archive_file, const char* directory,
                    CleanupList* cleanup_list, const char* name, uint32_t offset, uint32_t size) {
   if (offset == 0) return true;
-  auto* buffer = static_cast<uint8_t*>(platform::AllocateZeroed(size == 0 ? 1 : size));
-  if (buffer == nullptr) return false;
-  // Bytes that cannot be read stay zero.
-  if (platform::SeekTo(archive_file, offset)) platform::ReadBytes(archive_file, buffer, size);
-
   char path[kPathCapacity];
   CopyText(path, sizeof path, directory);
   const bool fits = AppendText(path, sizeof path, name);
-  CleanupNode* node = fits ? NewCleanupNode(path, CleanupKind::kFile) : nullptr;
+  // Copied in pieces, so that a side file of any size the format holds needs little memory.
+  const uint32_t piece = size < kSideFilePiece ? (size == 0 ? 1 : size) : kSideFilePiece;
+  auto* buffer = static_cast<uint8_t*>(platform::AllocateZeroed(piece));
+  CleanupNode* node = fits && buffer != nullptr ? NewCleanupNode(path, CleanupKind::kFile) : nullptr;
   platform::File* file = node != nullptr ? platform::CreateForWriting(path) : nullptr;
   if (file == nullptr) {
     if (node != nullptr) DiscardCleanupNode(node);
@@ -24,7 +22,19 @@ bool WriteSideFile(platform::Window dialog, platform::File* archive_file, const 
     ShowErrorMessage(dialog, IDS_ERR_CREATE_ADMIN, path);
     return false;
   }
-  const bool written = platform::WriteBytes(file, buffer, size);
+  // Bytes that cannot be read stay zero.
+  bool readable = platform::SeekTo(archive_file, offset);
+  bool written = true;
+  for (uint32_t left = size; left > 0 && written;) {
+    const uint32_t n = left < piece ? left : piece;
+    const size_t got = readable ? platform::ReadBytes(archive_file, buffer, n) : 0;
+    if (got < n) {
+      readable = false;
+      for (size_t i = got; i < n; ++i) buffer[i] = 0;
+    }
+    written = platform::WriteBytes(file, buffer, n);
+    left -= n;
+  }
   const bool closed = platform::CloseFile(file);
   platform::Release(buffer);
   if (!written || !closed) {
@@ -122,14 +132,14 @@ KOVSEA_STEP bool RunSetup(platform::Window dialog, const char* directory, const 
 
 // Returns early when the watch's time runs out.
 template <typename Watch>
-KOVSEA_STEP void WaitForWindows(const Watch& watch) {
+KOVSEA_STEP void WaitForWindows(uint64_t started_since, const Watch& watch) {
   static const char* const kClasses[] = {kEngineWindowClass, kDeleteHelperWindowClass};
   for (;;) {
     bool found = false;
     bool unopened = false;
     for (const char* window_class : kClasses) {
       uint32_t process_id = 0;
-      if (!platform::FindWindowOwner(window_class, &process_id)) continue;
+      if (!platform::FindWindowOwner(window_class, started_since, &process_id)) continue;
       found = true;
       platform::Process* process = platform::OpenProcessById(process_id);
       watch.Report(HandOffStep::kEngineWindow, window_class, process_id, process != nullptr);
@@ -146,17 +156,30 @@ KOVSEA_STEP void WaitForWindows(const Watch& watch) {
   }
 }
 
+// What is held for a moment (a crashed installer's image, held by the crash handler) is
+// tried again for a few seconds, newest first each time, before it is left to the next start.
 template <typename Watch>
 KOVSEA_STEP void DeleteList(CleanupList* cleanup_list, const Watch& watch) {
-  while (CleanupNode* node = PopCleanup(cleanup_list)) {
-    const bool deleted = node->is_directory != 0 ? platform::RemoveEmptyDirectory(node->path)
-                                                 : platform::DeleteFileAt(node->path);
-    if (deleted) {
-      watch.Report(HandOffStep::kDeleted, node->path);
-    } else {
-      const bool scheduled = platform::DeleteAtRestart(node->path);
-      watch.Report(scheduled ? HandOffStep::kScheduled : HandOffStep::kNotDeleted, node->path);
+  CleanupList held = {nullptr};
+  for (int pass = 0;; ++pass) {
+    while (CleanupNode* node = PopCleanup(cleanup_list)) {
+      const bool deleted = node->is_directory != 0 ? platform::RemoveEmptyDirectory(node->path)
+                                                   : platform::DeleteFileAt(node->path);
+      if (deleted || !platform::PathExists(node->path)) {
+        watch.Report(deleted ? HandOffStep::kDeleted : HandOffStep::kGone, node->path);
+        DiscardCleanupNode(node);
+      } else {
+        LinkCleanupNode(&held, node);
+      }
     }
+    // `held` is newest last; turned over, it is the list in its order again.
+    while (CleanupNode* node = PopCleanup(&held)) LinkCleanupNode(cleanup_list, node);
+    if (cleanup_list->head == nullptr || pass + 1 == kHeldRetryPasses) break;
+    platform::Pause(kHeldRetryPauseMs);
+  }
+  while (CleanupNode* node = PopCleanup(cleanup_list)) {
+    const bool scheduled = platform::DeleteAtRestart(node->path);
+    watch.Report(scheduled ? HandOffStep::kScheduled : HandOffStep::kNotDeleted, node->path);
     DiscardCleanupNode(node);
   }
 }
@@ -177,7 +200,7 @@ bool RunSetupAndWait(platform::Window dialog, const char* directory, const char*
   return RunSetup(dialog, directory, program, Unwatched());
 }
 
-void WaitForInstallerWindows() { WaitForWindows(Unwatched()); }
+void WaitForInstallerWindows(uint64_t started_since) { WaitForWindows(started_since, Unwatched()); }
 
 void DeleteCleanupList(CleanupList* cleanup_list) { DeleteList(cleanup_list, Unwatched()); }
 
@@ -190,8 +213,8 @@ bool RunSetupStep(platform::Window dialog, const char* directory, const Unwatche
 bool RunSetupStep(platform::Window dialog, const char* directory, const Watched& watch) {
   return RunSetup(dialog, directory, kSetupProgram, watch);
 }
-void WaitStep(const Unwatched&) { WaitForInstallerWindows(); }
-void WaitStep(const Watched& watch) { WaitForWindows(watch); }
+void WaitStep(uint64_t started_since, const Unwatched&) { WaitForInstallerWindows(started_since); }
+void WaitStep(uint64_t started_since, const Watched& watch) { WaitForWindows(started_since, watch); }
 void DeleteStep(CleanupList* cleanup_list, const Unwatched&) { DeleteCleanupList(cleanup_list); }
 void DeleteStep(CleanupList* cleanup_list, const Watched& watch) {
   DeleteList(cleanup_list, watch);
@@ -221,9 +244,10 @@ KOVSEA_STEP HandOffOutcome HandOff(platform::File* archive_file, ExtractionState
     }
     platform::CloseFile(archive_file);
     state->archive_file = nullptr;
+    const uint64_t setup_started = platform::SystemTime();
     const bool started = RunSetupStep(state->dialog_window, disk_directory, watch);
     if (!watch.RanOut()) {
-      WaitStep(watch);
+      WaitStep(setup_started, watch);
       if (!watch.RanOut()) watch.Report(HandOffStep::kWindowsGone, nullptr);
     }
     outcome.end = watch.RanOut() ? HandOffEnd::kRanOut

@@ -6,22 +6,17 @@
 #include "handoff.h"
 #include "messages.h"
 #include "sea_result.h"
+#include "stream_scan.h"
+#include "temp_root.h"
 #include "text.h"
 #include "trailer_locator.h"
 
 namespace {
 
-// The temporary directory is asked for with room for one more character than a path holds,
-// so that a directory too long to take the root's name is seen as such.
-constexpr size_t kTempPathCapacity = kPathCapacity + 1;
-
 // Opens the program's own file and reads and checks its trailer. Null when the file cannot
 // be opened or does not hold a usable archive.
 platform::File* OpenOwnArchive(ArchiveTrailer* trailer) {
-  char own_path[kPathCapacity];
-  const size_t length = platform::OwnExecutablePath(own_path, sizeof own_path);
-  if (length == 0 || length >= sizeof own_path) return nullptr;
-  platform::File* file = platform::OpenForReading(own_path);
+  platform::File* file = platform::OpenOwnExecutable();
   if (file == nullptr) return nullptr;
   TrailerLocation location;
   uint8_t raw[kTrailerSize];
@@ -51,54 +46,6 @@ void ShowDecodeFailure(const ExtractionState* state) {
 
 }  // namespace
 
-void FormatRootSuffix(int r1, int r2, char out[kRootSuffixDigits + 1]) {
-  static const char kDigits[] = "0123456789abcdef";
-  uint32_t product = static_cast<uint32_t>(r1) * static_cast<uint32_t>(r2);
-  char reversed[8];
-  int count = 0;
-  do {
-    reversed[count++] = kDigits[product & 0xF];
-    product >>= 4;
-  } while (product != 0);
-  int kept = count < kRootSuffixDigits ? count : kRootSuffixDigits;
-  for (int i = 0; i < kept; ++i) out[i] = reversed[count - 1 - i];
-  out[kept] = '\0';
-}
-
-namespace {
-
-// Inlined into the worker, as it was before others could call CreateTempRoot.
-__attribute__((always_inline)) inline int32_t MakeTempRoot(ExtractionState* state) {
-  char* root = state->extraction_root;
-  const size_t length = platform::TemporaryDirectory(root, kTempPathCapacity);
-  // The root and its added characters must fit a clean-up node's path.
-  bool ok = length > 0 && length < kTempPathCapacity &&
-            length + kRootAddedCharacters <= kMaxPathLength;
-  if (ok) {
-    platform::SeedRandom();
-    const int r1 = platform::NextRandom();
-    const int r2 = platform::NextRandom();
-    char suffix[kRootSuffixDigits + 1];
-    FormatRootSuffix(r1, r2, suffix);
-    AppendText(root, sizeof state->extraction_root, kRootPrefix);
-    AppendText(root, sizeof state->extraction_root, suffix);
-    AppendText(root, sizeof state->extraction_root, "\\");
-    CleanupNode* node = NewCleanupNode(root, CleanupKind::kDirectory);
-    ok = node != nullptr && platform::MakePrivateDirectory(root);
-    if (ok) {
-      LinkCleanupNode(&state->cleanup_list, node);
-    } else if (node != nullptr) {
-      DiscardCleanupNode(node);
-    }
-  }
-  if (ok) return kSeaSuccess;
-  ShowErrorMessageTitled(state->dialog_window, IDS_ERR_TEMP_DIR, IDS_ERROR_TITLE);
-  return kSeaErrorAborted;
-}
-
-}  // namespace
-
-int32_t CreateTempRoot(ExtractionState* state) { return MakeTempRoot(state); }
 
 int32_t ExtractArchive(ProgressDialogRecord* record, void* user_data) {
   const platform::Window dialog = GetDialogWindow(record);
@@ -113,6 +60,13 @@ int32_t ExtractArchive(ProgressDialogRecord* record, void* user_data) {
 
   uint8_t decode_buffer[kBlockSize];
   uint8_t read_buffer[kBlockSize];
+  // A stream cut short would extract a cut or missing file: refused before anything is made.
+  if (!StreamHoldsWholeEntries(archive, trailer, read_buffer, sizeof read_buffer) ||
+      !platform::SeekTo(archive, trailer.archive_offset)) {
+    platform::CloseFile(archive);
+    ShowErrorMessageTitled(dialog, IDS_ERR_NOT_SEA, IDS_ERROR_TITLE);
+    return kSeaErrorAborted;
+  }
   ExtractionState state;
   PrepareExtractionState(&state, archive, &trailer, decode_buffer, read_buffer);
   state.dialog_window = dialog;

@@ -169,14 +169,14 @@ def held_file_scheduled(work):
     with private_wine() as wine:
         before = kov_dirs(wine)
         _, sea = product(work)
-        run = Install(wine, work, sea, env=fixture_env(work / "fixture.txt", hold="data1.cab,4000"))
+        run = Install(wine, work, sea, env=fixture_env(work / "fixture.txt", hold="data1.cab,8000"))
         check(run.code == 0, f"exit code {run.code}: {run.stderr}")
         scheduled = [l.split("(still in use): ", 1)[1] for l in run.log if "(still in use): " in l]
         check(any(p.endswith("\\Disk1\\data1.cab") for p in scheduled), f"the held file was not scheduled: {run.log}")
         pending = pending_deletions(wine)
         check(all(p in pending for p in scheduled), f"scheduled {scheduled}, but the system holds {pending}")
         check(run.logged("deleted: " + run.root() + "Disk1\\setup.ins"), f"what was not held was not deleted: {run.log}")
-        time.sleep(5)  # the holder lets go
+        time.sleep(9)  # the holder lets go
         wine.run("wineboot", "-r")
         check(wait_until(lambda: kov_dirs(wine) == before, 30), f"the next start left {kov_dirs(wine)}")
 

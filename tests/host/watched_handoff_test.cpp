@@ -27,8 +27,9 @@ struct Seen {
 };
 
 void Report(void* context, HandOffStep step, const char* text, uint32_t number, bool ok) {
-  static const char* const kNames[] = {"reset", "side file", "started", "window", "gone",
-                                       "deleted", "scheduled", "not deleted"};
+  static const char* const kNames[] = {"reset",   "side file", "started",   "window",
+                                       "no window", "deleted", "gone already", "scheduled",
+                                       "not deleted"};
   std::string line = kNames[static_cast<int>(step)];
   if (text != nullptr) line += std::string(" ") + text;
   if (number != 0) line += " " + std::to_string(number);
@@ -89,7 +90,7 @@ TEST_F(WatchedHandOff, ReportsEveryStepAndStartsSetupWithTheArgumentsAfterItsQuo
   EXPECT_EQ(fake::world().started_command_lines, std::vector<std::string>{command_line});
   EXPECT_EQ(seen.reports,
             (std::vector<std::string>{"reset", "side file KOVadmin.dat 5", "started " + command_line, "ended",
-                                      "window InstallShield_Win 4242", "gone",
+                                      "window InstallShield_Win 4242", "no window",
                                       std::string("deleted ") + kDisk + "KOVadmin.dat",
                                       std::string("deleted ") + kDisk + "Setup.exe",
                                       std::string("deleted ") + kRoot + "Disk1", std::string("deleted ") + kRoot}));
@@ -126,7 +127,7 @@ TEST_F(WatchedHandOff, TimeRunningOutStopsTheWaitsAndLeavesEveryPathToTheNextSta
               (std::vector<std::string>{std::string(kDisk) + "KOVadmin.dat", std::string(kDisk) + "Setup.exe",
                                         std::string(kRoot) + "Disk1", kRoot}))
         << c.name;
-    EXPECT_EQ(std::count(seen.reports.begin(), seen.reports.end(), "gone"), 0) << c.name;
+    EXPECT_EQ(std::count(seen.reports.begin(), seen.reports.end(), "no window"), 0) << c.name;
     EXPECT_EQ(std::count(seen.reports.begin(), seen.reports.end(), "ended"), c.waits_allowed > 0 ? 1 : 0) << c.name;
   }
 }

@@ -57,6 +57,8 @@ bool MakePrivateDirectory(const char* path) {
   return made;
 }
 
+bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
 bool DeleteAtRestart(const char* path) {
   // Only what is still there: a path deleted meanwhile needs no request.
   return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES &&

@@ -6,12 +6,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <set>
 
 #include "command_line.h"
 #include "console_platform.h"
 #include "deployment_facts.h"
-#include "extraction_worker.h"
 #include "handoff.h"
 #include "host_files.h"
 #include "install_result.h"
@@ -21,6 +19,7 @@
 #include "run_log.h"
 #include "sea_file.h"
 #include "sea_result.h"
+#include "temp_root.h"
 #include "text.h"
 #include "verification.h"
 
@@ -30,11 +29,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 const std::string kRequestPlace = std::string("HKLM\\") + kProductKeyPath + " \"" + kRebootValueName + "\"";
-
-std::string UpperAscii(std::string text) {
-  UpperAsciiInPlace(&text[0]);
-  return text;
-}
 
 std::string Seconds(Clock::duration duration) {
   char text[32];
@@ -56,8 +50,7 @@ struct Watch {
   std::string command_line;
   bool exit_code_read = false;
   uint32_t setup_exit_code = 0;
-  std::string unopened;          // the last unopenable window's line, logged once
-  std::set<std::string> deleted;  // upper-cased: a path listed twice is deleted once
+  std::string unopened;  // the last unopenable window's line, logged once
 };
 
 void Report(void* context, HandOffStep step, const char* text, uint32_t number, bool ok) {
@@ -96,16 +89,16 @@ void Report(void* context, HandOffStep step, const char* text, uint32_t number, 
       w.log->Line("engine: no installer-engine window is left");
       break;
     case HandOffStep::kDeleted:
-      w.deleted.insert(UpperAscii(text));
       w.log->Line(std::string("deleted: ") + text);
+      break;
+    case HandOffStep::kGone:
+      w.log->Line(std::string("gone already (removed by the installer, or listed twice): ") + text);
       break;
     case HandOffStep::kScheduled:
       w.log->Line(std::string("scheduled for deletion at the next restart (still in use): ") + text);
       break;
     case HandOffStep::kNotDeleted:
-      w.log->Line(w.deleted.count(UpperAscii(text)) != 0
-                      ? std::string("deleted already (listed twice: a side file took the place of an extracted file): ") + text
-                      : std::string("not deleted, and its deletion at the next restart was refused: ") + text);
+      w.log->Line(std::string("not deleted, and its deletion at the next restart was refused: ") + text);
       break;
   }
 }
