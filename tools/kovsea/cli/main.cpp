@@ -189,6 +189,20 @@ int main(int argc, char** argv) {
   extract->add_option("-o,--output", out_dir, "the directory to extract into")->required();
   extract->add_flag("--force", force, "extract into a directory that is not empty");
 
+  fs::path diff_old, diff_new;
+  bool diff_json = false;
+  Codepage diff_codepage;
+  CLI::App* diff = app.add_subcommand("diff", "show what changed between two self-extractors");
+  diff->footer(
+      "Lists the entries added, removed and changed (by size and SHA-256), the side files that\n"
+      "differ, whether the stub part is the same (its program, version strings and icon), and\n"
+      "who signed each file. Exit code 0 when both hold the same payload (entries and side\n"
+      "files), 1 when they differ or one cannot be read.");
+  diff->add_option("OLD", diff_old, "the earlier self-extractor")->required();
+  diff->add_option("NEW", diff_new, "the later self-extractor")->required();
+  AddCodepage(diff, &diff_codepage, "Windows code page of the entry names (default 1252)");
+  diff->add_flag("--json", diff_json, "print the result as JSON");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -234,5 +248,6 @@ int main(int argc, char** argv) {
     return VerifyCommand(verify_options);
   }
   if (*extract) return ExtractCommand(file, out_dir, force, codepage);
+  if (*diff) return DiffCommand(diff_old, diff_new, diff_json, diff_codepage);
   return kExitUsage;
 }

@@ -40,6 +40,10 @@ struct VerifyOptions {
 int VerifyCommand(const VerifyOptions& options);
 // The same with no pins and no tree to compare with.
 int VerifyCommand(const std::filesystem::path& file, bool json, const Codepage& codepage, uint32_t temp_length);
+// What changed between two self-extractors; exit code 0 when they hold the same payload
+// (entries and side files), 1 when they differ or one cannot be read.
+int DiffCommand(const std::filesystem::path& old_file, const std::filesystem::path& new_file, bool json,
+                const Codepage& codepage);
 // Extracts into `out_dir`, which must be empty unless `force`.
 int ExtractCommand(const std::filesystem::path& file, const std::filesystem::path& out_dir, bool force,
                    const Codepage& codepage);
