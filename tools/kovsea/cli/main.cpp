@@ -80,6 +80,28 @@ void AddVersionInfo(CLI::App* command, std::map<std::string, std::string>* versi
       "FileVersion, CompanyName, FileDescription, LegalCopyright, OriginalFilename, ...");
 }
 
+// verify's pins of the signer, and --against with the options pack would have been given.
+void AddTrustOptions(CLI::App* verify, TrustPins* pins, PackOptions* against, std::string* stub) {
+  verify->add_option("--signer-sha256", pins->signer_sha256,
+                     "fail unless the signing certificate's SHA-256 is HEX (as verify prints it)")
+      ->type_name("HEX");
+  verify->add_option("--signer-subject", pins->signer_subject,
+                     "fail unless the signer's subject is exactly TEXT (as verify prints it)")
+      ->type_name("TEXT");
+  verify->add_option("--ca", pins->ca, "fail unless the signer's chain ends in a root of this PEM file")
+      ->type_name("FILE")
+      ->check(CLI::ExistingFile);
+  CLI::Option* dir = verify->add_option("--against", against->input_dir,
+                                        "fail unless FILE (less its signature) is DIR packed again, byte for byte");
+  dir->type_name("DIR")->check(CLI::ExistingDirectory);
+  for (int i = 0; i < kSideFileCount; ++i) {
+    verify->add_option(kSideFiles[i].option, against->side_files[i], "with --against: as for pack")->needs(dir);
+  }
+  verify->add_option("--stub", *stub, "with --against: as for pack")->needs(dir);
+  verify->add_option("--icon", against->icon, "with --against: as for pack")->needs(dir);
+  AddVersionInfo(verify, &against->version_info);
+}
+
 // The help of `command` (the whole tool's, or a command's with the tool's name in front).
 std::string Help(CLI::App* app) {
   CLI::App* shown = app->get_subcommands().empty() ? app : app->get_subcommands().front();
@@ -145,10 +167,15 @@ int main(int argc, char** argv) {
   CLI::App* verify = ReaderCommand(
       &app, "verify", "check that a file is a well-formed self-extractor",
       "Exits 0 only when FILE is well formed and every entry extracts under the user's\n"
-      "temporary directory; prints each problem with the byte offset it concerns.",
+      "temporary directory; prints each problem with the byte offset it concerns. A signed\n"
+      "FILE must match its signature: the signer, the digest and the countersignature's time\n"
+      "are shown; the chain is checked only against the roots given with --ca.",
       &file, &codepage);
   verify->add_option("--temp-length", verify_temp_length, "as for check (default 49)");
   verify->add_flag("--json", verify_json, "print the result as JSON");
+  VerifyOptions verify_options;
+  PackOptions against;
+  AddTrustOptions(verify, &verify_options.pins, &against, &stub);
 
   fs::path out_dir;
   bool force = false;
@@ -161,6 +188,20 @@ int main(int argc, char** argv) {
       &file, &codepage);
   extract->add_option("-o,--output", out_dir, "the directory to extract into")->required();
   extract->add_flag("--force", force, "extract into a directory that is not empty");
+
+  fs::path diff_old, diff_new;
+  bool diff_json = false;
+  Codepage diff_codepage;
+  CLI::App* diff = app.add_subcommand("diff", "show what changed between two self-extractors");
+  diff->footer(
+      "Lists the entries added, removed and changed (by size and SHA-256), the side files that\n"
+      "differ, whether the stub part is the same (its program, version strings and icon), and\n"
+      "who signed each file. Exit code 0 when both hold the same payload (entries and side\n"
+      "files), 1 when they differ or one cannot be read.");
+  diff->add_option("OLD", diff_old, "the earlier self-extractor")->required();
+  diff->add_option("NEW", diff_new, "the later self-extractor")->required();
+  AddCodepage(diff, &diff_codepage, "Windows code page of the entry names (default 1252)");
+  diff->add_flag("--json", diff_json, "print the result as JSON");
 
   try {
     app.parse(argc, argv);
@@ -188,7 +229,25 @@ int main(int argc, char** argv) {
     return CheckCommand(check_options, check_json);
   }
   if (*list) return ListCommand(file, list_json, codepage);
-  if (*verify) return VerifyCommand(file, verify_json, codepage, verify_temp_length);
+  if (*verify) {
+    verify_options.file = file;
+    verify_options.json = verify_json;
+    verify_options.codepage = codepage;
+    verify_options.temp_length = verify_temp_length;
+    if (!against.input_dir.empty()) {
+      against.codepage = codepage;
+      against.temp_length = verify_temp_length;
+      against.stub = FindStub(argv[0], stub);
+      if (against.stub.empty()) {
+        PrintErrors({Problem{"kovsea", std::nullopt, "no stub found beside kovsea or in ../share/kovsea",
+                             "give one with --stub or KOVSEA_STUB"}});
+        return 1;
+      }
+      verify_options.against = against;
+    }
+    return VerifyCommand(verify_options);
+  }
   if (*extract) return ExtractCommand(file, out_dir, force, codepage);
+  if (*diff) return DiffCommand(diff_old, diff_new, diff_json, diff_codepage);
   return kExitUsage;
 }
