@@ -97,9 +97,11 @@ bool WineTemplate::Prepare(void (*progress)(const std::string&), Problems* probl
       UnlinkHomeFolders(making);
       fs::remove(making / "wineserver", error);
       // Templates of other Wine versions are of no further use.
+      std::vector<fs::path> stale;
       for (const auto& entry : fs::directory_iterator(cache, error)) {
-        if (entry.path().filename().string().rfind(kTemplatePrefix, 0) == 0) fs::remove_all(entry.path(), error);
+        if (entry.path().filename().string().rfind(kTemplatePrefix, 0) == 0) stale.push_back(entry.path());
       }
+      for (const fs::path& old : stale) fs::remove_all(old, error);
       fs::rename(making, path_, error);
       ok = !error;
       made_ = ok;
