@@ -159,7 +159,9 @@ int TryCommand(const TryOptions& options, const fs::path& observer) {
   }
   if (options.keep.empty()) prefix.Remove();
   if (options.keep.empty() && !box_pictures.empty()) fs::remove(box_pictures, error);  // only when empty
-  if (settings.dismiss_boxes) {
+  bool dismissed = false;
+  for (const trial::TrialRun& run : report.runs) dismissed = dismissed || !run.boxes.empty();
+  if (settings.dismiss_boxes && dismissed) {
     report.notes.push_back("message boxes were dismissed with their default button: nobody can answer them on a "
                            "virtual display");
   }

@@ -75,18 +75,24 @@ std::string Processes(const std::vector<RunningProcess>& processes) {
   return text;
 }
 
+// The topmost entries left, each with what lies below it (the JSON report lists every one).
 std::string Left(const std::vector<LeftEntry>& left) {
   if (left.empty()) return "nothing";
   std::string text;
-  size_t shown = 0;
-  for (const LeftEntry& e : left) {
-    if (shown++ == 10) {
-      text += "; and " + std::to_string(left.size() - 10) + " more";
-      break;
+  for (size_t i = 0; i < left.size(); ++i) {
+    const LeftEntry& top = left[i];
+    size_t below = 0;
+    uint64_t bytes = top.size;
+    bool all_deleted = top.deleted_at_restart;
+    while (i + 1 < left.size() && left[i + 1].path.rfind(top.path + "\\", 0) == 0) {
+      ++i;
+      ++below;
+      bytes += left[i].size;
+      all_deleted = all_deleted && left[i].deleted_at_restart;
     }
     if (!text.empty()) text += "; ";
-    text += e.path + (e.is_directory ? "\\" : " (" + std::to_string(e.size) + " bytes)") +
-            (e.deleted_at_restart ? " to be deleted at the next restart" : "");
+    text += top.path + (top.is_directory ? "\\ (" + std::to_string(below) + " entries, " : " (") +
+            std::to_string(bytes) + " bytes)" + (all_deleted ? ", to be deleted at the next restart" : "");
   }
   return text;
 }

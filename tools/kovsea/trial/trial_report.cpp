@@ -50,11 +50,12 @@ Problems Verdict(const TrialReport& report) {
   }
   for (const TrialRun& run : report.runs) {
     const std::string in_run = report.runs.size() > 1 ? " (run " + std::to_string(run.number) + ")" : "";
-    if (!run.setup_ms) reasons.push_back(Reason(report, "Setup.exe never started" + in_run));
+    // A box says why in its own words: it comes before what it explains.
     for (const MessageBox& box : run.boxes) {
       reasons.push_back(Reason(report, std::string(box.from_stub ? "the stub showed an error box" : "a message box appeared") +
                                            in_run + ": " + Quoted(box.caption) + ": " + box.text));
     }
+    if (!run.setup_ms) reasons.push_back(Reason(report, "Setup.exe never started" + in_run));
     int differing = 0;
     std::string first;
     for (const TreeRow& row : run.tree) {
