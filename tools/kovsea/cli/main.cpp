@@ -174,7 +174,8 @@ int main(int argc, char** argv) {
       "exit codes, the wait for the installer engine, what was left under the temporary\n"
       "directory, the registry values the installer set and what the stub did with them.\n"
       "A restart is reported, and performed only with --restart. Exit code 0 when Setup.exe\n"
-      "ran, no message box appeared and nothing was left. Needs Wine (wine, wine32:i386).");
+      "ran and found the tree `kovsea list` shows, no message box appeared, nothing crashed\n"
+      "and nothing was left. Needs Wine (wine, wine32:i386).");
   try_command->add_option("FILE", try_options.file, "the self-extractor")->required();
   try_command->add_flag("--headless", try_options.headless,
                         "run on a virtual display even when there is one (the default without DISPLAY)");
