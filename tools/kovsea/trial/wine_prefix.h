@@ -32,6 +32,9 @@ std::vector<std::string> WineVariables(const std::filesystem::path& prefix);
 
 class WineTemplate {
  public:
+  WineTemplate() = default;
+  // A template made earlier, at `existing`.
+  explicit WineTemplate(std::filesystem::path existing) : path_(std::move(existing)) {}
   // The template for the installed Wine, made first when there is none (`made` says so);
   // `progress` is called with a line to show while it is being made.
   bool Prepare(void (*progress)(const std::string&), Problems* problems);
