@@ -1,6 +1,7 @@
 #include "archive_format.h"
 
 #include "byte_order.h"
+#include "platform_files.h"
 
 namespace {
 
@@ -46,7 +47,11 @@ NameProblem CheckComponent(const char* component, size_t length) {
     return NameProblem::kDotComponent;
   }
   for (size_t i = 0; i < length; ++i) {
-    if (IsForbiddenCharacter(static_cast<unsigned char>(component[i]))) {
+    const unsigned char c = static_cast<unsigned char>(component[i]);
+    // The second byte of a double-byte character is part of it, whatever its value.
+    if (i + 1 < length && platform::IsLeadByte(c)) {
+      ++i;
+    } else if (IsForbiddenCharacter(c)) {
       return NameProblem::kForbiddenCharacter;
     }
   }
@@ -148,6 +153,11 @@ NameProblem CheckEntryName(const char* name) {
   size_t i = 0;
   for (;; ++i) {
     if (i >= kEntryNameCapacity - 1 && name[i] != '\0') return NameProblem::kTooLong;
+    if (name[i] != '\0' && name[i + 1] != '\0' && platform::IsLeadByte(static_cast<uint8_t>(name[i]))) {
+      ++i;  // a double-byte character: its second byte separates nothing
+      if (i >= kEntryNameCapacity - 1) return NameProblem::kTooLong;
+      continue;
+    }
     if (name[i] == '\\' || name[i] == '\0') {
       NameProblem p = CheckComponent(name + start, i - start);
       if (p != NameProblem::kNone) return p;

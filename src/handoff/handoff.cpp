@@ -8,15 +8,13 @@
 bool WriteSideFile(platform::Window dialog, platform::File* archive_file, const char* directory,
                    CleanupList* cleanup_list, const char* name, uint32_t offset, uint32_t size) {
   if (offset == 0) return true;
-  auto* buffer = static_cast<uint8_t*>(platform::AllocateZeroed(size == 0 ? 1 : size));
-  if (buffer == nullptr) return false;
-  // Bytes that cannot be read stay zero.
-  if (platform::SeekTo(archive_file, offset)) platform::ReadBytes(archive_file, buffer, size);
-
   char path[kPathCapacity];
   CopyText(path, sizeof path, directory);
   const bool fits = AppendText(path, sizeof path, name);
-  CleanupNode* node = fits ? NewCleanupNode(path, CleanupKind::kFile) : nullptr;
+  // Copied in pieces, so that a side file of any size the format holds needs little memory.
+  const uint32_t piece = size < kSideFilePiece ? (size == 0 ? 1 : size) : kSideFilePiece;
+  auto* buffer = static_cast<uint8_t*>(platform::AllocateZeroed(piece));
+  CleanupNode* node = fits && buffer != nullptr ? NewCleanupNode(path, CleanupKind::kFile) : nullptr;
   platform::File* file = node != nullptr ? platform::CreateForWriting(path) : nullptr;
   if (file == nullptr) {
     if (node != nullptr) DiscardCleanupNode(node);
@@ -24,7 +22,19 @@ bool WriteSideFile(platform::Window dialog, platform::File* archive_file, const 
     ShowErrorMessage(dialog, IDS_ERR_CREATE_ADMIN, path);
     return false;
   }
-  const bool written = platform::WriteBytes(file, buffer, size);
+  // Bytes that cannot be read stay zero.
+  bool readable = platform::SeekTo(archive_file, offset);
+  bool written = true;
+  for (uint32_t left = size; left > 0 && written;) {
+    const uint32_t n = left < piece ? left : piece;
+    const size_t got = readable ? platform::ReadBytes(archive_file, buffer, n) : 0;
+    if (got < n) {
+      readable = false;
+      for (size_t i = got; i < n; ++i) buffer[i] = 0;
+    }
+    written = platform::WriteBytes(file, buffer, n);
+    left -= n;
+  }
   const bool closed = platform::CloseFile(file);
   platform::Release(buffer);
   if (!written || !closed) {
@@ -58,14 +68,14 @@ bool RunSetupAndWait(platform::Window dialog, const char* directory, const char*
   return true;
 }
 
-void WaitForInstallerWindows() {
+void WaitForInstallerWindows(uint64_t started_since) {
   static const char* const kClasses[] = {kEngineWindowClass, kDeleteHelperWindowClass};
   for (;;) {
     bool found = false;
     bool unopened = false;
     for (const char* window_class : kClasses) {
       uint32_t process_id = 0;
-      if (!platform::FindWindowOwner(window_class, &process_id)) continue;
+      if (!platform::FindWindowOwner(window_class, started_since, &process_id)) continue;
       found = true;
       platform::Process* process = platform::OpenProcessById(process_id);
       if (process == nullptr) {
@@ -81,10 +91,26 @@ void WaitForInstallerWindows() {
 }
 
 void DeleteCleanupList(CleanupList* cleanup_list) {
+  // What is held for a moment (a crashed installer's image, held by the crash handler) is
+  // tried again for a few seconds, newest first each time, before it is left to the next start.
+  CleanupList held = {nullptr};
+  for (int pass = 0;; ++pass) {
+    while (CleanupNode* node = PopCleanup(cleanup_list)) {
+      const bool deleted = node->is_directory != 0 ? platform::RemoveEmptyDirectory(node->path)
+                                                   : platform::DeleteFileAt(node->path);
+      if (deleted || !platform::PathExists(node->path)) {
+        DiscardCleanupNode(node);
+      } else {
+        LinkCleanupNode(&held, node);
+      }
+    }
+    // `held` is newest last; turned over, it is the list in its order again.
+    while (CleanupNode* node = PopCleanup(&held)) LinkCleanupNode(cleanup_list, node);
+    if (cleanup_list->head == nullptr || pass + 1 == kHeldRetryPasses) break;
+    platform::Pause(kHeldRetryPauseMs);
+  }
   while (CleanupNode* node = PopCleanup(cleanup_list)) {
-    const bool deleted = node->is_directory != 0 ? platform::RemoveEmptyDirectory(node->path)
-                                                 : platform::DeleteFileAt(node->path);
-    if (!deleted) platform::DeleteAtRestart(node->path);
+    platform::DeleteAtRestart(node->path);
     DiscardCleanupNode(node);
   }
 }
@@ -104,8 +130,9 @@ bool HandOffToInstaller(platform::File* archive_file, ExtractionState* state) {
     }
     platform::CloseFile(archive_file);
     state->archive_file = nullptr;
+    const uint64_t setup_started = platform::SystemTime();
     RunSetupAndWait(state->dialog_window, disk_directory, kSetupProgram);
-    WaitForInstallerWindows();
+    WaitForInstallerWindows(setup_started);
   }
   DeleteCleanupList(&state->cleanup_list);
   return request_reset;

@@ -1,6 +1,5 @@
 #include "restart.h"
 
-#include "byte_order.h"
 #include "platform_run.h"
 #include "text.h"
 
@@ -29,14 +28,12 @@ bool SetRebootRequest(uint32_t value) {
 uint32_t GetRebootRequest() {
   platform::RegistryKey* key = platform::OpenMachineKey(kProductKeyPath);
   if (key == nullptr) return 0;
-  uint8_t bytes[4] = {0, 0, 0, 0};
-  uint32_t length = sizeof bytes;
-  const platform::QueryResult read =
-      platform::QueryValue(key, kRebootValueName, bytes, &length);
+  // Only a 4-byte REG_DWORD is a request: a value of another type or size that happens to
+  // hold the bytes 1, 2 or 3 must not restart Windows or delete the product key.
+  uint32_t request = 0;
+  if (!platform::QueryDwordValue(key, kRebootValueName, &request)) request = 0;
   platform::CloseKey(key);
-  // A value longer than 4 bytes is not a request; a shorter one fills only its low bytes.
-  if (read != platform::QueryResult::kRead) return 0;
-  return LoadLe32(bytes);
+  return request;
 }
 
 bool SetRunOnReboot(const char* path) {

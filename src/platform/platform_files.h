@@ -49,6 +49,11 @@ bool CanCopyBetween(File* from, File* to);
 // failed or the source ended. Only called after CanCopyBetween said yes.
 uint64_t CopyBetween(File* from, File* to, uint64_t bytes);
 
+// ---- Names ------------------------------------------------------------------------------
+// Whether `byte` begins a double-byte character in the ANSI code page that paths are in: the
+// byte after it belongs to the same character, whatever its value.
+bool IsLeadByte(uint8_t byte);
+
 // ---- Directories and deletion ------------------------------------------------------------
 // Creates one directory; fails when it exists or its parent is missing.
 bool MakeDirectory(const char* path);

@@ -102,6 +102,9 @@ void ShowErrorBox(Window owner, const char* text, const char* caption);
 size_t TemporaryDirectory(char* buffer, size_t capacity);
 // Full path of the running program's own file; same return convention as above.
 size_t OwnExecutablePath(char* buffer, size_t capacity);
+// Opens the running program's own file for reading, by the system's own name for it, which
+// the ANSI code page may not be able to spell; null when it cannot be opened.
+File* OpenOwnExecutable();
 // Seeds the generator behind NextRandom from the clock, the process id and a fine counter.
 void SeedRandom();
 // Next draw, 0..32767.
@@ -116,6 +119,8 @@ bool MakePrivateDirectory(const char* path);
 // Asks the system to delete a file or an empty directory when it next starts, for what is
 // still in use now. Requests are carried out in the order they were made.
 bool DeleteAtRestart(const char* path);
+// Whether a file or directory stands at `path` (one that could not be deleted may be gone).
+bool PathExists(const char* path);
 
 // ---- Processes and installer windows -----------------------------------------------------
 // Starts the program at `path` (named as the application, so no other file can be started in
@@ -125,9 +130,12 @@ Process* StartProgram(const char* path, const char* command_line);
 // Waits without limit until the process has ended.
 void WaitForProcess(Process* process);
 void CloseProcess(Process* process);
-// Finds a top-level window of `window_class` (any process, any title, visible or hidden) and
-// reports the id of the process that owns it. False when there is none.
-bool FindWindowOwner(const char* window_class, uint32_t* process_id);
+// The system's time now, in 100-nanosecond units (as process start times are kept).
+uint64_t SystemTime();
+// Finds a top-level window of `window_class` (any title, visible or hidden) whose process
+// started at `started_since` or later (any process for 0; one whose start cannot be read
+// counts) and reports the id of that process. False when there is none.
+bool FindWindowOwner(const char* window_class, uint64_t started_since, uint32_t* process_id);
 // Opens a process for waiting; null when it cannot be opened.
 Process* OpenProcessById(uint32_t process_id);
 
@@ -137,9 +145,9 @@ RegistryKey* OpenMachineKey(const char* path);    // existing keys only
 void SetDwordValue(RegistryKey* key, const char* name, uint32_t value);
 // Stores a string value; the stored length counts the terminating zero.
 void SetStringValue(RegistryKey* key, const char* name, const char* value);
-enum class QueryResult { kRead, kTooLarge, kMissing };
-// Reads a value's bytes into `buffer` (capacity `*length`); on kRead `*length` is the size.
-QueryResult QueryValue(RegistryKey* key, const char* name, void* buffer, uint32_t* length);
+// Reads a value that is a REG_DWORD of exactly 4 bytes; false for any other type or size (a
+// REG_BINARY holding the same bytes is not a number), and when it is missing.
+bool QueryDwordValue(RegistryKey* key, const char* name, uint32_t* value);
 void DeleteValue(RegistryKey* key, const char* name);
 void DeleteSubkey(RegistryKey* key, const char* subkey);
 void CloseKey(RegistryKey* key);

@@ -6,6 +6,7 @@
 #include "handoff.h"
 #include "messages.h"
 #include "sea_result.h"
+#include "stream_scan.h"
 #include "text.h"
 #include "trailer_locator.h"
 
@@ -14,14 +15,14 @@ namespace {
 // The temporary directory is asked for with room for one more character than a path holds,
 // so that a directory too long to take the root's name is seen as such.
 constexpr size_t kTempPathCapacity = kPathCapacity + 1;
+// A drawn root name that is taken already (by another run, or left by one) is drawn again,
+// this many times in all.
+constexpr int kRootAttempts = 10;
 
 // Opens the program's own file and reads and checks its trailer. Null when the file cannot
 // be opened or does not hold a usable archive.
 platform::File* OpenOwnArchive(ArchiveTrailer* trailer) {
-  char own_path[kPathCapacity];
-  const size_t length = platform::OwnExecutablePath(own_path, sizeof own_path);
-  if (length == 0 || length >= sizeof own_path) return nullptr;
-  platform::File* file = platform::OpenForReading(own_path);
+  platform::File* file = platform::OpenOwnExecutable();
   if (file == nullptr) return nullptr;
   TrailerLocation location;
   uint8_t raw[kTrailerSize];
@@ -77,19 +78,24 @@ int32_t CreateTempRoot(ExtractionState* state) {
             length + kRootAddedCharacters <= kMaxPathLength;
   if (ok) {
     platform::SeedRandom();
-    const int r1 = platform::NextRandom();
-    const int r2 = platform::NextRandom();
-    char suffix[kRootSuffixDigits + 1];
-    FormatRootSuffix(r1, r2, suffix);
-    AppendText(root, sizeof state->extraction_root, kRootPrefix);
-    AppendText(root, sizeof state->extraction_root, suffix);
-    AppendText(root, sizeof state->extraction_root, "\\");
-    CleanupNode* node = NewCleanupNode(root, CleanupKind::kDirectory);
-    ok = node != nullptr && platform::MakePrivateDirectory(root);
-    if (ok) {
-      LinkCleanupNode(&state->cleanup_list, node);
-    } else if (node != nullptr) {
-      DiscardCleanupNode(node);
+    ok = false;
+    for (int attempt = 0; attempt < kRootAttempts && !ok; ++attempt) {
+      root[length] = '\0';
+      const int r1 = platform::NextRandom();
+      const int r2 = platform::NextRandom();
+      char suffix[kRootSuffixDigits + 1];
+      FormatRootSuffix(r1, r2, suffix);
+      AppendText(root, sizeof state->extraction_root, kRootPrefix);
+      AppendText(root, sizeof state->extraction_root, suffix);
+      AppendText(root, sizeof state->extraction_root, "\\");
+      CleanupNode* node = NewCleanupNode(root, CleanupKind::kDirectory);
+      if (node == nullptr) break;
+      ok = platform::MakePrivateDirectory(root);
+      if (ok) {
+        LinkCleanupNode(&state->cleanup_list, node);
+      } else {
+        DiscardCleanupNode(node);
+      }
     }
   }
   if (ok) return kSeaSuccess;
@@ -112,6 +118,13 @@ int32_t ExtractArchive(ProgressDialogRecord* record, void* user_data) {
 
   uint8_t decode_buffer[kBlockSize];
   uint8_t read_buffer[kBlockSize];
+  // A stream cut short would extract a cut or missing file: refused before anything is made.
+  if (!StreamHoldsWholeEntries(archive, trailer, read_buffer, sizeof read_buffer) ||
+      !platform::SeekTo(archive, trailer.archive_offset)) {
+    platform::CloseFile(archive);
+    ShowErrorMessageTitled(dialog, IDS_ERR_NOT_SEA, IDS_ERROR_TITLE);
+    return kSeaErrorAborted;
+  }
   ExtractionState state;
   PrepareExtractionState(&state, archive, &trailer, decode_buffer, read_buffer);
   state.dialog_window = dialog;

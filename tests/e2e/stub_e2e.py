@@ -10,10 +10,10 @@ import subprocess
 import sys
 import time
 
-from harness import (PROGRESS_CAPTION, SHARED_PREFIX, WIN_BIN, Wine, check, entry, expected_listing, fixture_env,
+from harness import (Failure, PROGRESS_CAPTION, SHARED_PREFIX, WIN_BIN, Wine, check, entry, expected_listing, fixture_env,
                      installer_tree, kov_dirs, pack, packed_product, private_wine, probe, read_log, root_of,
                      run_scenarios, setup_line, visible_window, wait_until, click_control, press_key, win_path,
-                     write_sea)
+                     window_state, write_sea)
 
 PRODUCT_KEY = r"HKLM\Software\Orvane\KOV"
 RUN_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run"
@@ -109,6 +109,44 @@ def command_line_ignored(work):
     check(rc == 1, f"exit code {rc}")
     seen = {l for l in read_log(log) if l.startswith("file ")}
     check(seen == expected_listing(tree), "Setup.exe did not see the archive's files")
+    check(kov_dirs(wine) == before, "the extraction root is still there")
+
+
+def foreign_engine_window(work):
+    """Another program's installer engine, open since before the run, does not hold the run:
+    the stub waits only for engine windows of processes started since its Setup.exe."""
+    wine, before, tree, sea = packed_product(work)
+    foreign_log = work / "foreign.txt"
+    foreign = wine.start(WIN_BIN / "installer_stand_in.exe", "--engine", "30000", "0", env=fixture_env(foreign_log))
+    try:
+        check(wait_until(lambda: "engine start" in " ".join(read_log(foreign_log)), 30), "the foreign engine did not start")
+        log = work / "log.txt"
+        start = time.monotonic()
+        rc = wine.run(sea, env=fixture_env(log), timeout=60)
+        elapsed = time.monotonic() - start
+        check(rc == 1, f"exit code {rc}")
+        check(elapsed < 15, f"the run waited {elapsed:.1f}s for another program's engine window")
+        check(kov_dirs(wine) == before, "the extraction root is still there")
+    finally:
+        foreign.kill()
+        subprocess.run(["wineserver", "-k"], env=wine.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def dialog_hidden_while_installing(work):
+    """For a small payload the hand-off hides the dialog while it may still be showing itself:
+    the dialog is hidden through the whole installation, run after run."""
+    wine, before, tree, sea = packed_product(work)
+    for attempt in range(3):
+        log = work / f"log{attempt}.txt"
+        running = wine.start(sea, env=fixture_env(log, sleep=3000))
+        check(wait_until(lambda: any(l.startswith("setup path=") for l in read_log(log)), 60),
+              "Setup.exe did not start")
+        time.sleep(1.0)
+        state = window_state(wine, work, PROGRESS_CAPTION)
+        shown = visible_window(PROGRESS_CAPTION)
+        check(running.wait(timeout=60) == 1, "exit code is not 1")
+        check(not shown and (state is None or state["visible"] == 0),
+              f"run {attempt + 1}: the dialog is visible while Setup.exe runs ({state})")
     check(kov_dirs(wine) == before, "the extraction root is still there")
 
 
@@ -301,6 +339,28 @@ def foreign_temp_directory(work):
     check(kov_dirs(wine) == before, "an extraction root was left in the usual directory")
 
 
+def foreign_own_directory(work):
+    """The self-extractor in a directory the ANSI code page cannot spell (as a download folder
+    of a user named Łukasz): it still opens its own file, extracts and runs Setup.exe."""
+    wine, before, tree, sea = packed_product(work)
+    downloads = work / "Łukasz" / "Downloads"
+    downloads.mkdir(parents=True)
+    moved = downloads / "product.exe"
+    shutil.move(str(sea), str(moved))
+    log = work / "log.txt"
+    running = wine.start(moved, env=fixture_env(log))
+    try:
+        rc = running.wait(timeout=60)
+    except subprocess.TimeoutExpired:
+        _, text = probe(wine, work, "box", 2000)
+        wine.stop()
+        raise Failure(f"the run did not end; a box says: {text.strip()}")
+    check(rc == 1, f"exit code {rc}")
+    seen = {l for l in read_log(log) if l.startswith("file ")}
+    check(seen == expected_listing(tree), f"Setup.exe saw {sorted(seen)}: {read_log(log)}")
+    check(kov_dirs(wine) == before, "the extraction root is still there")
+
+
 def worker_alone(work):
     """The extraction worker on its own (no dialog, a stand-in progress record) in a file
     built by kovsea: it extracts, hands off to Setup.exe, deletes the tree and returns 0."""
@@ -317,10 +377,11 @@ def worker_alone(work):
     check(kov_dirs(wine) == before, "the extraction root is still there")
 
 
-SCENARIOS = [complete_run, worker_alone, not_an_archive, uncreatable_entry, command_line_ignored, two_copies,
+SCENARIOS = [complete_run, worker_alone, not_an_archive, uncreatable_entry, command_line_ignored, foreign_engine_window,
+             dialog_hidden_while_installing, two_copies,
              cancel_during_extraction, cancel_after_extraction, run_again_request,
              run_again_from_a_path_with_a_blank, restart_reaches_the_platform, real_installer,
-             foreign_temp_directory]
+             foreign_temp_directory, foreign_own_directory]
 
 if __name__ == "__main__":
     sys.exit(run_scenarios(__doc__, SCENARIOS))

@@ -119,10 +119,13 @@ struct RegistryKey {
 void* AllocateZeroed(size_t bytes) {
   auto& w = world();
   if (w.allocations_left == 0) return nullptr;
+  if (w.largest_allocation >= 0 && static_cast<int64_t>(bytes) > w.largest_allocation) return nullptr;
   if (w.allocations_left > 0) --w.allocations_left;
   ++w.live_allocations;
   return calloc(1, bytes == 0 ? 1 : bytes);
 }
+
+bool IsLeadByte(uint8_t byte) { return world().lead_bytes.find(static_cast<char>(byte)) != std::string::npos; }
 
 void Release(void* block) {
   if (block == nullptr) return;
@@ -274,6 +277,8 @@ bool DeleteFileAt(const char* path) {
   return true;
 }
 
+bool PathExists(const char* path) { return world().files.count(fake::Key(path)) != 0; }
+
 bool DeleteAtRestart(const char* path) {
   auto& w = world();
   if (!w.files.count(fake::Key(path))) return false;
@@ -290,6 +295,8 @@ size_t TemporaryDirectory(char* buffer, size_t capacity) {
   memcpy(buffer, w.temp_dir.c_str(), w.temp_dir.size() + 1);
   return w.temp_dir.size();
 }
+
+File* OpenOwnExecutable() { return OpenForReading(world().own_path.c_str()); }
 
 size_t OwnExecutablePath(char* buffer, size_t capacity) {
   const std::string& own = world().own_path;
@@ -315,6 +322,7 @@ int NextRandom() {
 void Pause(uint32_t milliseconds) {
   world().pauses.push_back(milliseconds);
   world().events.push_back("pause " + std::to_string(milliseconds));
+  if (world().on_pause) world().on_pause(static_cast<int>(world().pauses.size()));
 }
 
 int LoadMessage(int id, char* buffer, int capacity) {
@@ -365,14 +373,23 @@ void WaitForProcess(Process* process) {
 
 void CloseProcess(Process* process) { delete process; }
 
-bool FindWindowOwner(const char* window_class, uint32_t* process_id) {
+uint64_t SystemTime() { return world().clock; }
+
+bool FindWindowOwner(const char* window_class, uint64_t started_since, uint32_t* process_id) {
   auto& w = world();
   auto& queue = w.windows[window_class];
   w.events.push_back(std::string("find ") + window_class);
-  if (queue.empty()) return false;
-  *process_id = queue.front();
-  queue.pop_front();
-  return true;
+  // Each find takes the queue's next owner; owners started too early are passed over.
+  while (!queue.empty()) {
+    const uint32_t owner = queue.front();
+    queue.pop_front();
+    const auto started = w.process_started.find(owner);
+    if (started_since == 0 || started == w.process_started.end() || started->second >= started_since) {
+      *process_id = owner;
+      return true;
+    }
+  }
+  return false;
 }
 
 Process* OpenProcessById(uint32_t process_id) {
@@ -416,14 +433,12 @@ void SetStringValue(RegistryKey* key, const char* name, const char* value) {
   world().events.push_back(std::string("set ") + name + " " + value);
 }
 
-QueryResult QueryValue(RegistryKey* key, const char* name, void* buffer, uint32_t* length) {
+bool QueryDwordValue(RegistryKey* key, const char* name, uint32_t* value) {
   auto& values = world().registry[key->path];
   auto it = values.find(name);
-  if (it == values.end()) return QueryResult::kMissing;
-  if (it->second.bytes.size() > *length) return QueryResult::kTooLarge;
-  memcpy(buffer, it->second.bytes.data(), it->second.bytes.size());
-  *length = static_cast<uint32_t>(it->second.bytes.size());
-  return QueryResult::kRead;
+  if (it == values.end() || it->second.type != fake::RegistryValue::kDword || it->second.bytes.size() != 4) return false;
+  memcpy(value, it->second.bytes.data(), 4);
+  return true;
 }
 
 void DeleteValue(RegistryKey* key, const char* name) {

@@ -53,6 +53,10 @@ struct World {
   std::vector<uint64_t> copies;       // the size of every file-to-file copy asked for
   std::function<void(int)> on_copy;   // called before copy number n (1-based) is made
 
+  // Names: the bytes that begin a double-byte character (none: a single-byte code page).
+  std::string lead_bytes;
+  // Memory: allocations larger than this fail; -1 = any size.
+  int64_t largest_allocation = -1;
   // Memory: allocations allowed before they start failing; -1 = unlimited.
   int64_t allocations_left = -1;
   int64_t live_allocations = 0;
@@ -78,9 +82,12 @@ struct World {
   std::set<std::string> startable;  // upper-cased paths; empty = any existing file starts
   std::function<void(const std::string&)> on_program_run;  // runs during its wait
   std::map<std::string, std::deque<uint32_t>> windows;     // class -> owner per find
+  std::map<uint32_t, uint64_t> process_started;            // when a process started (default: now)
+  uint64_t clock = 1000;                                   // the system's time now
   std::set<uint32_t> unopenable_processes;
   std::vector<uint32_t> waited_processes;
   std::vector<uint32_t> pauses;
+  std::function<void(int)> on_pause;  // called after pause number n (1-based)
 
   // Registry under the machine-wide root, keyed by upper-cased key path.
   std::map<std::string, std::map<std::string, RegistryValue>> registry;

@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "fake_platform.h"
 #include "stream_builder.h"
 
 namespace {
@@ -173,3 +174,14 @@ TEST(EntryNames, LengthLimitIs263Characters) {
 }
 
 }  // namespace
+
+TEST(EntryNames, DoubleByteCharactersAreCheckedWholeNotByteByByte) {
+  // Code page 932: "\x83\x7c" is one katakana whose second byte is '|', "\x83\x5c" one whose
+  // second byte is the backslash; "\x83" alone at the end is a cut character.
+  fake::world().lead_bytes = "\x81\x82\x83";
+  EXPECT_EQ(CheckEntryName("Disk1\\\x83\x8c\x83\x7c\x81\x5b\x83\x67.txt"), NameProblem::kNone);
+  EXPECT_EQ(CheckEntryName("Disk1\\\x83\x5c.txt"), NameProblem::kNone) << "one character, not a separator";
+  EXPECT_EQ(CheckEntryName("Disk1\\a|b"), NameProblem::kForbiddenCharacter) << "ASCII is still checked";
+  fake::world().lead_bytes.clear();
+  EXPECT_EQ(CheckEntryName("Disk1\\\x83\x7c.txt"), NameProblem::kForbiddenCharacter) << "in 1252 it is a '|'";
+}

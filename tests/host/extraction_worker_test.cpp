@@ -168,7 +168,11 @@ TEST_F(ExtractionWorker, RootThatCannotBeMadeStopsTheRunWithoutAHandOff) {
     const char* what;
     std::function<void()> arrange;
   } cases[] = {
-      {"root exists", [] { fake::PutDirectory("C:\\Temp\\KOV11426"); }},
+      {"every root drawn exists",
+       [] {
+         fake::PutDirectory("C:\\Temp\\KOV11426");
+         fake::PutDirectory("C:\\Temp\\KOV14b5a");  // the fake's draw once the scripted ones are used
+       }},
       {"no temporary path", [] { fake::world().temp_available = false; }},
       {"temporary path longer than asked for", [] { fake::world().temp_reported_length = 300; }},
       {"root would not fit a clean-up path",
@@ -252,7 +256,9 @@ TEST_F(ExtractionWorker, CancelAfterTheLastProgressPointStillStartsTheInstaller)
   const std::string stream = test::FileEntry("Disk1\\pad", test::Pattern(11 * 512));
   WriteOwnFile(test::DirEntry("Disk1") + test::FileEntry("Disk1\\Setup.exe", "MZ") + stream);
   fake::world().on_read = [this](int n) {
-    if (n == 13) record->cancelled = 1;  // block 12 of 12: after the point before block 11
+    // Read 1 to 3 find the trailer, read 4 looks the stream over; block 12 of 12 is read 14,
+    // after the progress point before block 11.
+    if (n == 14) record->cancelled = 1;
   };
   EXPECT_EQ(Run(), kSeaSuccess);
   EXPECT_EQ(fake::world().started_programs.size(), 1u);
@@ -269,6 +275,37 @@ TEST_F(ExtractionWorker, BothBlockBuffersAreZeroWhenTheHandOffBegins) {
   };
   EXPECT_EQ(Run(), kSeaSuccess);
   EXPECT_TRUE(checked);
+}
+
+TEST_F(ExtractionWorker, ARootNameAlreadyTakenIsDrawnAgain) {
+  WriteOwnFile(StandardStream());
+  fake::PutDirectory("C:\\Temp\\KOV11426");
+  fake::world().random_draws = {12345, 23456, 16, 16};  // then 16 * 16 = 0x100
+  std::string seen;
+  fake::world().on_program_run = [&](const std::string& path) { seen = path; };
+  EXPECT_EQ(Run(), kSeaSuccess);
+  EXPECT_EQ(seen, "C:\\Temp\\KOV100\\Disk1\\Setup.exe");
+  EXPECT_TRUE(fake::world().boxes.empty());
+  EXPECT_TRUE(fake::IsDirectory("C:\\Temp\\KOV11426")) << "the directory that was there stays";
+}
+
+TEST_F(ExtractionWorker, AStreamThatEndsInsideAnEntryIsRefusedBeforeAnythingIsCreated) {
+  const std::string whole = StandardStream();
+  const std::string cases[] = {
+      whole.substr(0, whole.size() - 10),                     // inside data1.cab's data
+      whole + std::string("\x05\0\0\0Disk1\\x", 12),        // inside a name
+      whole + std::string("\x05\0", 2),                       // inside a size
+  };
+  for (const std::string& stream : cases) {
+    SetUp();
+    WriteOwnFile(stream);
+    EXPECT_EQ(Run(), kSeaErrorAborted) << stream.size();
+    ASSERT_EQ(fake::world().boxes.size(), 1u) << stream.size();
+    EXPECT_EQ(fake::world().boxes[0].text, MessageText(IDS_ERR_NOT_SEA));
+    EXPECT_EQ(fake::EventIndex("mkdir private C:\\Temp\\KOV11426\\"), -1) << "nothing is created";
+    EXPECT_TRUE(fake::world().started_programs.empty());
+    ExpectNothingLeft();
+  }
 }
 
 }  // namespace

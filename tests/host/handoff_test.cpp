@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string.h>
 
 #include "messages.h"
@@ -189,6 +191,15 @@ TEST(WaitForInstallerWindowsTest, EachPassTakesOneWindowPerClassUntilAPassFindsN
   EXPECT_TRUE(fake::world().pauses.empty()) << "passes after a wait follow at once";
 }
 
+TEST(WaitForInstallerWindowsTest, OnlyProcessesStartedSinceTheInstallerHoldTheRun) {
+  // Another program's engine window, open since before the run, holds nothing.
+  fake::Reset();
+  fake::world().process_started = {{50, 5}, {60, 20}};
+  fake::world().windows["InstallShield_Win"] = {50, 60, 50};
+  WaitForInstallerWindows(10);
+  EXPECT_EQ(fake::world().waited_processes, (std::vector<uint32_t>{60}));
+}
+
 TEST(WaitForInstallerWindowsTest, UnopenableProcessPausesBetweenPassesInsteadOfSpinning) {
   fake::Reset();
   fake::world().windows["InstallShield_Win"] = {9, 9, 9};
@@ -196,6 +207,19 @@ TEST(WaitForInstallerWindowsTest, UnopenableProcessPausesBetweenPassesInsteadOfS
   WaitForInstallerWindows();
   EXPECT_EQ(fake::world().pauses, (std::vector<uint32_t>{100, 100, 100}));
   EXPECT_TRUE(fake::world().waited_processes.empty());
+}
+
+TEST_F(HandOff, ASideFileLargerThanTheStubCanAllocateIsCopiedInPieces) {
+  const std::string big = test::Pattern(3 << 20);
+  fake::world().largest_allocation = 1 << 20;
+  fake::PutFile("C:\\Temp\\own.exe", std::string(100, 'M') + big);
+  platform::File* archive = platform::OpenForReading("C:\\Temp\\own.exe");
+  CleanupList list = {nullptr};
+  EXPECT_TRUE(WriteSideFile(nullptr, archive, "C:\\Temp\\", &list, "KOVnet.dat", 100, static_cast<uint32_t>(big.size())));
+  EXPECT_EQ(fake::FileBytes("C:\\Temp\\KOVnet.dat"), big);
+  EXPECT_TRUE(fake::world().boxes.empty());
+  platform::CloseFile(archive);
+  DeleteCleanupList(&list);
 }
 
 TEST(DeleteCleanupListTest, DeletesNewestFirstAndLeavesWhatIsInUseToTheNextStart) {
@@ -212,12 +236,37 @@ TEST(DeleteCleanupListTest, DeletesNewestFirstAndLeavesWhatIsInUseToTheNextStart
   fake::world().events.clear();
   DeleteCleanupList(&list);
   EXPECT_EQ(list.head, nullptr);
-  EXPECT_EQ(fake::world().events,
+  const auto& events = fake::world().events;
+  ASSERT_GE(events.size(), 6u);
+  EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 4),
             (std::vector<std::string>{"delete C:\\Temp\\R\\plain", "delete C:\\Temp\\R\\gone-already",
-                                      "delete C:\\Temp\\R\\held", "delete at restart C:\\Temp\\R\\held",
-                                      "rmdir C:\\Temp\\R", "delete at restart C:\\Temp\\R"}))
+                                      "delete C:\\Temp\\R\\held", "rmdir C:\\Temp\\R"}));
+  EXPECT_EQ(std::vector<std::string>(events.end() - 2, events.end()),
+            (std::vector<std::string>{"delete at restart C:\\Temp\\R\\held", "delete at restart C:\\Temp\\R"}))
       << "what is gone needs no request; the directory follows its file";
+  EXPECT_EQ(fake::world().pauses.size(), static_cast<size_t>(kHeldRetryPasses - 1)) << "tried again for a while";
+  EXPECT_EQ(std::count(events.begin(), events.end(), "delete C:\\Temp\\R\\gone-already"), 1)
+      << "what is gone is not tried again";
   EXPECT_TRUE(fake::IsDirectory("C:\\Temp\\R")) << "a directory the installer wrote into stays";
+  EXPECT_EQ(fake::world().live_allocations, 0);
+}
+
+TEST(DeleteCleanupListTest, WhatIsHeldForAMomentIsDeletedOnceItIsLetGo) {
+  // A crashed installer's image is held by the crash handler for about a second.
+  fake::Reset();
+  CleanupList list = {nullptr};
+  fake::PutDirectory("C:\\Temp\\R");
+  fake::PutFile("C:\\Temp\\R\\Setup.exe", "MZ");
+  fake::world().held_open = {"C:\\TEMP\\R\\SETUP.EXE"};
+  fake::world().on_pause = [](int pauses) {
+    if (pauses == 10) fake::world().held_open.clear();
+  };
+  PushCleanup(&list, "C:\\Temp\\R", CleanupKind::kDirectory);
+  PushCleanup(&list, "C:\\Temp\\R\\Setup.exe", CleanupKind::kFile);
+  DeleteCleanupList(&list);
+  EXPECT_FALSE(fake::IsDirectory("C:\\Temp\\R"));
+  EXPECT_EQ(fake::EventIndex("delete at restart C:\\Temp\\R\\Setup.exe"), -1);
+  EXPECT_EQ(fake::world().pauses.size(), 10u);
   EXPECT_EQ(fake::world().live_allocations, 0);
 }
 

@@ -97,7 +97,9 @@ TEST_F(HostPlatform, WhatWasThereBeforeIsKnownAsSuch) {
   platform::File* f = platform::CreateForWriting("Disk1\\old.txt");
   ASSERT_NE(f, nullptr);
   platform::CloseFile(f);
-  EXPECT_EQ(Read(root / "out" / "Disk1" / "old.txt"), "") << "an existing file is truncated";
+  EXPECT_EQ(Read(root / "out" / "Disk1" / "old.txt"), "old") << "an existing file is not changed in place";
+  EXPECT_TRUE(host::CommitReplacements());
+  EXPECT_EQ(Read(root / "out" / "Disk1" / "old.txt"), "") << "it is replaced when the run commits";
   platform::CloseFile(platform::CreateForWriting("Disk1\\new.txt"));
   EXPECT_TRUE(host::ExistedBefore("Disk1"));
   EXPECT_TRUE(host::ExistedBefore("Disk1\\old.txt"));

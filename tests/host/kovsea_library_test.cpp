@@ -13,6 +13,7 @@
 
 #include "ico_file.h"
 #include "pack_plan.h"
+#include "pack_writer.h"
 #include "pe_image.h"
 #include "resource_tree.h"
 #include "version_resource.h"
@@ -203,6 +204,36 @@ TEST(PackPlan, LayoutIsTheHandComputedOne) {
   EXPECT_EQ(plan.total, 224u);
   EXPECT_EQ(longer_stub.padding, 7u) << "one byte more of stub, seven of padding";
   EXPECT_EQ(longer_stub.total % 8, 0u);
+}
+
+TEST(PackWriter, AFileSwappedForALinkAfterTheCheckIsNotPacked) {
+  char tmpl[] = "/tmp/kovsea-swap-XXXXXX";
+  const fs::path dir = mkdtemp(tmpl);
+  fs::create_directories(dir / "tree" / "Disk1");
+  std::ofstream(dir / "tree" / "Disk1" / "Setup.exe", std::ios::binary) << "MZ";
+  std::ofstream(dir / "tree" / "Disk1" / "data.cab", std::ios::binary) << "inside";
+  std::ofstream(dir / "secret", std::ios::binary) << "outside";
+  PackOptions options;
+  options.input_dir = dir / "tree";
+  options.output = dir / "out.exe";
+  const PackPlan plan = PlanPack(options, 2);
+  ASSERT_TRUE(plan.problems.empty());
+  // Between the check and the write the file becomes a link to a file of the same size. (The
+  // checked file lives on under another name, so that its inode number is not reused.)
+  fs::create_hard_link(dir / "tree" / "Disk1" / "data.cab", dir / "checked");
+  fs::remove(dir / "tree" / "Disk1" / "data.cab");
+  fs::create_symlink(dir / "secret", dir / "tree" / "Disk1" / "data.cab");
+  std::ofstream(dir / "secret", std::ios::binary) << "outsid";
+  Problem problem;
+  EXPECT_FALSE(WritePackage(options, "MZ", plan, &problem));
+  EXPECT_NE(problem.what.find("cannot open"), std::string::npos) << problem.what;
+  // Replaced by another regular file of the same size: refused as well.
+  fs::remove(dir / "tree" / "Disk1" / "data.cab");
+  std::ofstream(dir / "tree" / "Disk1" / "data.cab", std::ios::binary) << "INSIDE";
+  EXPECT_FALSE(WritePackage(options, "MZ", plan, &problem));
+  EXPECT_NE(problem.what.find("replaced after it was checked"), std::string::npos) << problem.what;
+  EXPECT_FALSE(fs::exists(dir / "out.exe"));
+  fs::remove_all(dir);
 }
 
 }  // namespace

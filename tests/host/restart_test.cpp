@@ -52,13 +52,26 @@ TEST_F(RestartProtocol, OnlyRequestsOneTwoAndThreeRestart) {
   } cases[] = {
       {Dword(0), 0}, {Dword(1), 1}, {Dword(2), 1}, {Dword(3), 1}, {Dword(4), 0},
       {Dword(0xFFFFFFFFu), 0},
-      {std::string("\x01\x00", 2), 1},                // 2 bytes fill the low bytes only
+      {std::string("\x01\x00", 2), 0},                // shorter than 4 bytes: no request
       {std::string("\x01\0\0\0\0\0\0\0", 8), 0},     // longer than 4 bytes: no request
   };
   for (const Case& c : cases) {
     SetUp();
     RunWithAnswer(c.raw);
     EXPECT_EQ(fake::world().restart_requests, c.restarts) << "answer of " << c.raw.size() << " bytes";
+  }
+}
+
+TEST_F(RestartProtocol, OnlyAFourByteDwordIsARequest) {
+  // Values of another type with the bytes of a request: none restarts, none deletes the key.
+  for (const std::string& raw : {Dword(1), Dword(3), std::string("\x03", 1), std::string("\x01", 1)}) {
+    SetUp();
+    ASSERT_TRUE(SetRebootRequest(0));
+    fake::world().registry[kProduct]["Reboot"] = fake::RegistryValue{fake::RegistryValue::kBinary, raw};
+    RestartStep(true);
+    EXPECT_EQ(fake::world().restart_requests, 0) << raw.size() << " binary bytes";
+    EXPECT_EQ(fake::world().registry.count(kProduct), 1u) << "the product key stays";
+    EXPECT_EQ(GetRebootRequest(), 0u);
   }
 }
 

@@ -86,10 +86,17 @@ TEST_F(RestartRegistry, RebootRequestIsAFourByteDwordInTheProductKey) {
       << RegExe(kProductKeyPath, "Reboot");
 }
 
-TEST_F(RestartRegistry, ShortLongAndMissingAnswers) {
+TEST_F(RestartRegistry, OnlyAFourByteDwordIsARequest) {
   const unsigned char two_bytes[2] = {0x02, 0x00};
   WriteRaw("Reboot", REG_BINARY, two_bytes, sizeof two_bytes);
-  EXPECT_EQ(GetRebootRequest(), 2u) << "a short value fills the low bytes";
+  EXPECT_EQ(GetRebootRequest(), 0u) << "a short binary value is no request";
+  const unsigned char one[4] = {0x01, 0, 0, 0};
+  WriteRaw("Reboot", REG_BINARY, one, sizeof one);
+  EXPECT_EQ(GetRebootRequest(), 0u) << "four binary bytes are no number";
+  WriteRaw("Reboot", REG_DWORD, one, 2);
+  EXPECT_EQ(GetRebootRequest(), 0u) << "a REG_DWORD of two bytes is no request";
+  WriteRaw("Reboot", REG_DWORD, one, sizeof one);
+  EXPECT_EQ(GetRebootRequest(), 1u);
   const unsigned char eight_bytes[8] = {1, 0, 0, 0, 0, 0, 0, 0};
   WriteRaw("Reboot", REG_QWORD, eight_bytes, sizeof eight_bytes);
   EXPECT_EQ(GetRebootRequest(), 0u) << "a value longer than 4 bytes is no request";

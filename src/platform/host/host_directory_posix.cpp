@@ -4,11 +4,16 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <locale.h>
+#include <sys/file.h>
+#include <wctype.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <bitset>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -78,7 +83,7 @@ bool OpenParent(const char* path, Descriptor* parent, std::string* leaf) {
   parent->reset(dup(g_directory));
   for (const std::string& component : components) {
     const int next = openat(parent->get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (next < 0) return Refuse(RefusalAt(parent->get(), component, errno));
+    if (next < 0) return Refuse(RefusalAt(parent->get(), component, errno), errno);
     parent->reset(next);
   }
   if (parent->get() < 0) return Refuse(Refusal::kSystem);
@@ -101,39 +106,56 @@ void CloseTargetDirectory() {
   g_directory = -1;
 }
 
+// A file that stands where one is to be written is never changed in place: the new bytes go
+// to a file beside it, which replaces it only when the whole run has succeeded
+// (CommitReplacements), so that a run that fails leaves it as it was.
 File* CreateInDirectory(const char* path) {
   Descriptor parent;
   std::string leaf;
   if (!OpenParent(path, &parent, &leaf)) return nullptr;
-  // A new file first; only a regular file that is already there is truncated, and a link
-  // standing at the place (even a dangling one) refuses both opens.
+  // A link standing at the place (even a dangling one) refuses the open.
   Descriptor fd(openat(parent.get(), leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-  if (fd.get() < 0 && errno == EEXIST) {
-    fd.reset(openat(parent.get(), leaf.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-    struct stat st;
-    if (fd.get() >= 0 && (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))) {
-      errno = EISDIR;
-      fd.reset(-1);
-    }
-    if (fd.get() >= 0) {
-      if (ftruncate(fd.get(), 0) != 0) {
-        fd.reset(-1);
-      } else {
-        fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
-        NoteFound(path);
-      }
-    }
-  } else if (fd.get() >= 0) {
+  if (fd.get() >= 0) {
     NoteCreated(path);
-  }
-  if (fd.get() < 0) {
-    Refuse(RefusalAt(parent.get(), leaf, errno));
+  } else if (errno == EEXIST) {
+    struct stat st;
+    if (fstatat(parent.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      Refuse(Refusal::kSystem, errno);
+      return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      Refuse(S_ISLNK(st.st_mode) ? Refusal::kLink : Refusal::kExists);
+      return nullptr;
+    }
+    std::string beside;
+    for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
+      beside = ReplacementName(leaf);
+      fd.reset(openat(parent.get(), beside.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+      if (fd.get() < 0 && errno != EEXIST) break;
+    }
+    if (fd.get() < 0) {
+      Refuse(Refusal::kSystem, errno);
+      return nullptr;
+    }
+    fchmod(fd.get(), st.st_mode & 07777);
+    NoteFound(path);
+    NoteReplacement(path, beside);
+  } else {
+    Refuse(RefusalAt(parent.get(), leaf, errno), errno);
     return nullptr;
   }
   FILE* stream = fdopen(fd.get(), "wb");
   if (stream == nullptr) return nullptr;
   fd.release();
   return WrapStream(stream);
+}
+
+bool ReplaceInDirectory(const char* path, const std::string& beside, bool keep) {
+  Descriptor parent;
+  std::string leaf;
+  if (!OpenParent(path, &parent, &leaf)) return false;
+  if (!keep) return unlinkat(parent.get(), beside.c_str(), 0) == 0;
+  return renameat(parent.get(), beside.c_str(), parent.get(), leaf.c_str()) == 0;
 }
 
 bool DirectoryInDirectory(const char* path) {
@@ -150,7 +172,7 @@ bool DirectoryInDirectory(const char* path) {
       S_ISDIR(st.st_mode)) {
     NoteFound(path);
   }
-  return Refuse(RefusalAt(parent.get(), leaf, error));
+  return Refuse(RefusalAt(parent.get(), leaf, error), error);
 }
 
 bool RemoveInDirectory(const char* path, bool directory) {
@@ -174,6 +196,85 @@ File* OpenInDirectory(const char* path) {
   if (stream == nullptr) return nullptr;
   fd.release();
   return WrapStream(stream);
+}
+
+FILE* OpenRegularFile(const std::string& host_path, FileIdentity* identity) {
+  Descriptor fd(open(host_path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+  struct stat st;
+  if (fd.get() < 0 || fstat(fd.get(), &st) != 0) return nullptr;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+  identity->device = static_cast<uint64_t>(st.st_dev);
+  identity->inode = static_cast<uint64_t>(st.st_ino);
+  identity->size = static_cast<uint64_t>(st.st_size);
+  identity->changed_ns = static_cast<uint64_t>(st.st_ctim.tv_sec) * 1000000000u + static_cast<uint64_t>(st.st_ctim.tv_nsec);
+  FILE* stream = fdopen(fd.get(), "rb");
+  if (stream != nullptr) fd.release();
+  return stream;
+}
+
+DirectoryLock::~DirectoryLock() {
+  if (handle_ >= 0) close(static_cast<int>(handle_));
+}
+
+bool DirectoryLock::Acquire(const std::string& host_directory, bool* busy) {
+  *busy = false;
+  const int fd = open(host_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    *busy = errno == EWOULDBLOCK;
+    close(fd);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
+bool IsLeadByteIn(const std::string& codepage, uint8_t byte) {
+  // Which bytes of a code page begin a character of two, found once per code page: a byte
+  // that iconv reads as the start of an incomplete character.
+  static std::map<std::string, std::bitset<256>> known;
+  auto found = known.find(codepage);
+  if (found == known.end()) {
+    std::bitset<256> leads;
+    iconv_t cd = iconv_open("UTF-8", codepage.c_str());
+    if (cd != reinterpret_cast<iconv_t>(-1)) {
+      for (int b = 0x80; b < 0x100; ++b) {
+        char in[1] = {static_cast<char>(b)};
+        char out[8];
+        char* src = in;
+        char* dst = out;
+        size_t src_left = 1;
+        size_t dst_left = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &src, &src_left, &dst, &dst_left) == static_cast<size_t>(-1) && errno == EINVAL) leads.set(b);
+      }
+      iconv_close(cd);
+    }
+    found = known.emplace(codepage, leads).first;
+  }
+  return found->second.test(byte);
+}
+
+std::string WindowsUpperCase(const std::string& host_name) {
+  static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  std::string wide;
+  if (unicode == static_cast<locale_t>(0) || !ConvertEncoding("UTF-8", "UTF-32LE", host_name, &wide)) {
+    std::string upper = host_name;
+    for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    return upper;
+  }
+  for (size_t i = 0; i + 4 <= wide.size(); i += 4) {
+    uint32_t code = 0;
+    for (int k = 3; k >= 0; --k) code = code << 8 | static_cast<uint8_t>(wide[i + k]);
+    const uint32_t upper = static_cast<uint32_t>(towupper_l(static_cast<wint_t>(code), unicode));
+    for (int k = 0; k < 4; ++k) wide[i + k] = static_cast<char>(upper >> (8 * k));
+  }
+  std::string out;
+  return ConvertEncoding("UTF-32LE", "UTF-8", wide, &out) ? out : host_name;
 }
 
 // Converts with iconv, refusing anything that does not map exactly: an unmappable character,

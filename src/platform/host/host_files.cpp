@@ -3,11 +3,13 @@
 #include "host_files.h"
 
 #include <errno.h>
+#include <string.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -23,9 +25,24 @@ namespace host {
 
 Target g_target;
 
-bool Refuse(Refusal why) {
+bool Refuse(Refusal why, int error) {
   g_target.refusal = why;
+  g_target.refusal_errno = error;
+  if (why == Refusal::kSystem && error != 0) g_target.refusal_errno = error;
   return false;
+}
+
+void NoteReplacement(const char* path, const std::string& beside) {
+  auto earlier = g_target.replacements.find(path);
+  if (earlier != g_target.replacements.end()) ReplaceInDirectory(path, earlier->second, false);
+  g_target.replacements[path] = beside;
+}
+
+std::string ReplacementName(const std::string& leaf) {
+  static std::random_device entropy;
+  char suffix[16];
+  snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(entropy()));
+  return "." + leaf + suffix + ".kovsea-new";
 }
 
 void NoteCreated(const char* path) {
@@ -77,8 +94,11 @@ bool HostComponents(const char* path, std::vector<std::string>* out) {
 
 namespace {
 
-// A catalogued name as Windows compares names: ASCII letters in upper case.
-std::string UpperAsciiKey(const std::string& name) {
+// A catalogued name as Windows compares names: every letter in upper case (ASCII only for a
+// name the code page cannot spell, which the catalogue refuses anyway).
+std::string CatalogueKey(const std::string& name) {
+  std::string host_name;
+  if (ConvertEncoding(g_target.codepage.c_str(), "UTF-8", name, &host_name)) return WindowsUpperCase(host_name);
   std::string key = name;
   UpperAsciiInPlace(&key[0]);
   return key;
@@ -87,7 +107,7 @@ std::string UpperAsciiKey(const std::string& name) {
 // ---- The catalogue -----------------------------------------------------------------------
 
 const CatalogueEntry* Catalogued(const std::string& name) {
-  const auto found = g_target.by_key.find(UpperAsciiKey(name));
+  const auto found = g_target.by_key.find(CatalogueKey(name));
   return found == g_target.by_key.end() ? nullptr : &g_target.entries[found->second];
 }
 
@@ -95,7 +115,7 @@ const CatalogueEntry* Catalogued(const std::string& name) {
 size_t Record(const char* path, bool is_directory) {
   g_target.entries.push_back(CatalogueEntry{path, is_directory, 0});
   const size_t index = g_target.entries.size() - 1;
-  g_target.by_key[UpperAsciiKey(path)] = index;
+  g_target.by_key[CatalogueKey(path)] = index;
   return index;
 }
 
@@ -149,6 +169,7 @@ void TargetCatalogue(const std::string& codepage, CatalogueObserver* observer) {
 }
 
 void ClearTarget() {
+  DiscardReplacements();
   CloseTargetDirectory();
   g_target = Target();
 }
@@ -165,6 +186,28 @@ std::string DescribeRefusal(Refusal refusal, const std::string& codepage) {
     case Refusal::kSystem: return "could not be created";
   }
   return "could not be created";
+}
+
+std::string DescribeLastRefusal() {
+  std::string text = DescribeRefusal(g_target.refusal, g_target.codepage);
+  if (g_target.refusal != Refusal::kSystem || g_target.refusal_errno == 0) return text;
+  if (!g_target.refused_parent.empty()) {
+    return text + ": its directory \"" + g_target.refused_parent + "\" could not be made: " +
+           strerror(g_target.refusal_errno);
+  }
+  return text + ": " + strerror(g_target.refusal_errno);
+}
+
+bool CommitReplacements() {
+  bool ok = true;
+  for (const auto& r : g_target.replacements) ok = ReplaceInDirectory(r.first.c_str(), r.second, true) && ok;
+  g_target.replacements.clear();
+  return ok;
+}
+
+void DiscardReplacements() {
+  for (const auto& r : g_target.replacements) ReplaceInDirectory(r.first.c_str(), r.second, false);
+  g_target.replacements.clear();
 }
 
 bool ExistedBefore(const char* path) { return g_target.existed.count(path) != 0; }
@@ -186,15 +229,46 @@ using host::TargetKind;
 void* AllocateZeroed(size_t bytes) { return calloc(1, bytes == 0 ? 1 : bytes); }
 void Release(void* block) { free(block); }
 
-File* OpenForReading(const char* path) {
+namespace {
+
+// After a create below a directory refused with kNoParent: when a directory on the way is one
+// the system refused to make, that refusal is the reason, not the order of the entries.
+void BlameFailedDirectory(const char* path) {
+  if (g_target.refusal != host::Refusal::kNoParent) return;
+  const std::string p(path);
+  for (size_t cut = p.find('\\'); cut != std::string::npos; cut = p.find('\\', cut + 1)) {
+    const auto failed = g_target.failed_directories.find(p.substr(0, cut));
+    if (failed != g_target.failed_directories.end()) {
+      g_target.refusal = host::Refusal::kSystem;
+      g_target.refusal_errno = failed->second;
+      g_target.refused_parent = failed->first;
+      return;
+    }
+  }
+}
+
+void ResetRefusal() {
   g_target.refusal = host::Refusal::kNone;
+  g_target.refusal_errno = 0;
+  g_target.refused_parent.clear();
+}
+
+}  // namespace
+
+File* OpenForReading(const char* path) {
+  ResetRefusal();
   return g_target.kind == TargetKind::kDirectory ? host::OpenInDirectory(path) : nullptr;
 }
 
+
 File* CreateForWriting(const char* path) {
-  g_target.refusal = host::Refusal::kNone;
+  ResetRefusal();
   switch (g_target.kind) {
-    case TargetKind::kDirectory: return host::CreateInDirectory(path);
+    case TargetKind::kDirectory: {
+      File* file = host::CreateInDirectory(path);
+      if (file == nullptr) BlameFailedDirectory(path);
+      return file;
+    }
     case TargetKind::kCatalogue: return host::CatalogueFile(path);
     case TargetKind::kNone: break;
   }
@@ -202,9 +276,16 @@ File* CreateForWriting(const char* path) {
 }
 
 bool MakeDirectory(const char* path) {
-  g_target.refusal = host::Refusal::kNone;
+  ResetRefusal();
   switch (g_target.kind) {
-    case TargetKind::kDirectory: return host::DirectoryInDirectory(path);
+    case TargetKind::kDirectory: {
+      if (host::DirectoryInDirectory(path)) return true;
+      BlameFailedDirectory(path);
+      if (g_target.refusal == host::Refusal::kSystem && g_target.refused_parent.empty()) {
+        g_target.failed_directories[path] = g_target.refusal_errno;
+      }
+      return false;
+    }
     case TargetKind::kCatalogue: return host::CatalogueDirectory(path);
     case TargetKind::kNone: break;
   }
@@ -273,6 +354,8 @@ bool CloseFile(File* file) {
   delete file;
   return ok;
 }
+
+bool IsLeadByte(uint8_t byte) { return host::IsLeadByteIn(g_target.codepage, byte); }
 
 bool CanCopyBetween(File* from, File* to) {
   if (from->stream == nullptr) return false;

@@ -60,6 +60,37 @@ Refusal LastRefusal();
 // What the refusal means, for an entry whose name is in `codepage`.
 std::string DescribeRefusal(Refusal refusal, const std::string& codepage);
 
+// The description of the last refusal, in the target's code page, with the system's reason
+// where it gave one ("could not be created: Permission denied"), or the directory on the way
+// that the system refused.
+std::string DescribeLastRefusal();
+
+// A file the directory target found where it was to write one is written beside it instead;
+// CommitReplacements moves every such file over the one it replaces (false when a move
+// failed), DiscardReplacements removes them. ClearTarget discards what was not committed, so
+// that a run that fails leaves the files it found as they were.
+bool CommitReplacements();
+void DiscardReplacements();
+
+// Held while a run writes into a directory, so that two runs never mix their files in one.
+class DirectoryLock {
+ public:
+  DirectoryLock() = default;
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+  ~DirectoryLock();
+  // False when it cannot be had; `busy` says whether another run holds it.
+  bool Acquire(const std::string& host_directory, bool* busy);
+
+ private:
+  intptr_t handle_ = -1;
+};
+
+// Whether `byte` begins a double-byte character in `codepage` (an iconv name).
+bool IsLeadByteIn(const std::string& codepage, uint8_t byte);
+// A host name upper-cased as Windows compares file names: every letter, not only ASCII.
+std::string WindowsUpperCase(const std::string& host_name);
+
 // Whether the directory target already held `path` (a directory, or a file that was
 // truncated) when the run asked to create it: what was there before is never undone.
 bool ExistedBefore(const char* path);
@@ -71,6 +102,22 @@ struct CatalogueEntry {
   uint64_t size;     // data bytes written
 };
 std::vector<CatalogueEntry> TakeCatalogue();
+
+// What tells one regular file from another: the planner records it when it checks a file,
+// and the writer holds the file it opens to copy to it, so that a file replaced (by a link to
+// something outside the tree, say) between the two is noticed.
+struct FileIdentity {
+  uint64_t device = 0;  // 0 where the system does not tell (Windows)
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  uint64_t changed_ns = 0;  // when its inode last changed: a new file under a reused number differs
+  bool operator==(const FileIdentity& o) const {
+    return device == o.device && inode == o.inode && size == o.size && changed_ns == o.changed_ns;
+  }
+};
+// Opens a regular file by its host path for reading without following a link; null with
+// errno set when it cannot be opened or is not a regular file.
+FILE* OpenRegularFile(const std::string& host_path, FileIdentity* identity);
 
 // Opens a file by its host path for reading, outside the target.
 File* OpenHostFile(const std::string& host_path);

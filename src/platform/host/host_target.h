@@ -43,15 +43,24 @@ struct Target {
   std::map<std::string, size_t> by_key;  // the name upper-cased -> the newest entry of that name
   CatalogueObserver* observer = nullptr;
   Refusal refusal = Refusal::kNone;      // why the last create was refused
+  int refusal_errno = 0;                 // and the system's reason, where it gave one
+  std::string refused_parent;            // for kSystem: the directory on the way that failed
+  std::map<std::string, int> failed_directories;  // directories the system refused, and why
+  std::map<std::string, std::string> replacements;  // path -> the file written beside it
 };
 
 extern Target g_target;
 
-// Records why a create was refused; returns false for the caller to pass on.
-bool Refuse(Refusal why);
+// Records why a create was refused (with the errno value, where the system gave one);
+// returns false for the caller to pass on.
+bool Refuse(Refusal why, int error = 0);
 void NoteCreated(const char* path);
 // A path found already there counts as the user's unless this run made it.
 void NoteFound(const char* path);
+// Notes that `path`, which was there, is being written as `beside` (a name in its directory).
+void NoteReplacement(const char* path, const std::string& beside);
+// A fresh, unpredictable name beside `leaf` for the file that is to replace it.
+std::string ReplacementName(const std::string& leaf);
 // A File reading or writing `stream` through a large buffer; null for a null stream.
 File* WrapStream(FILE* stream);
 // The refusal an errno value stands for.
@@ -68,6 +77,8 @@ File* CreateInDirectory(const char* path);
 bool DirectoryInDirectory(const char* path);
 bool RemoveInDirectory(const char* path, bool directory);
 File* OpenInDirectory(const char* path);
+// Moves `beside` over `path` (keep) or removes it (not keep).
+bool ReplaceInDirectory(const char* path, const std::string& beside, bool keep);
 
 }  // namespace host
 }  // namespace platform

@@ -72,6 +72,16 @@ File* OpenForReading(const char* path) {
   return file != nullptr ? Wrap(file, fopen(path, "rb")) : nullptr;
 }
 
+File* OpenOwnExecutable() {
+  // By its UTF-16 name: in a directory such as "C:\Users\\u0141ukasz\Downloads" the ANSI name of
+  // the file holds a "?" where the code page has no character.
+  wchar_t path[MAX_PATH];
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return nullptr;
+  auto* file = static_cast<File*>(AllocateZeroed(sizeof(File)));
+  return file != nullptr ? Wrap(file, _wfopen(path, L"rb")) : nullptr;
+}
+
 File* CreateForWriting(const char* path) {
   auto* file = static_cast<File*>(AllocateZeroed(sizeof(File)));
   return file != nullptr ? Wrap(file, CreateStream(path)) : nullptr;
@@ -212,6 +222,8 @@ bool DeleteFileAt(const char* path) {
   MakeWritable(path);
   return DeleteFileA(path) != 0;
 }
+
+bool PathExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool DeleteAtRestart(const char* path) {
   // Only what is still there: a path deleted meanwhile needs no request.

@@ -118,12 +118,25 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wparam, LP
         if (run != nullptr) run->record.cancelled.store(1, std::memory_order_relaxed);
       }
       return FALSE;
+    case WM_WINDOWPOSCHANGING:
+      // Once the hand-off has hidden the dialog, nothing shows it again: not the dialog
+      // manager showing it after its creation, when the hide came first.
+      if (GetPropA(dialog, platform::kHiddenProperty) != nullptr) {
+        reinterpret_cast<WINDOWPOS*>(lparam)->flags &= ~static_cast<UINT>(SWP_SHOWWINDOW);
+      }
+      return FALSE;
     case WM_TIMER: {
       DialogRun* run = RunOf(dialog);
       if (run != nullptr) OnTimer(dialog, run);
+      if (GetPropA(dialog, platform::kHiddenProperty) != nullptr && IsWindowVisible(dialog)) {
+        ShowWindow(dialog, SW_HIDE);
+      }
       return FALSE;
     }
     case WM_DESTROY:
+      RemovePropA(dialog, platform::kHiddenProperty);
+      EndDialog(dialog, 0);
+      return FALSE;
     case WM_CLOSE:
     case WM_QUIT:
       EndDialog(dialog, 0);

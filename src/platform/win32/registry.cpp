@@ -39,15 +39,14 @@ void SetStringValue(RegistryKey* key, const char* name, const char* value) {
                  static_cast<DWORD>(lstrlenA(value) + 1));
 }
 
-QueryResult QueryValue(RegistryKey* key, const char* name, void* buffer, uint32_t* length) {
+bool QueryDwordValue(RegistryKey* key, const char* name, uint32_t* value) {
   DWORD type = 0;
-  DWORD size = *length;
-  const LONG status =
-      RegQueryValueExA(ToKey(key), name, nullptr, &type, static_cast<BYTE*>(buffer), &size);
-  if (status == ERROR_MORE_DATA) return QueryResult::kTooLarge;
-  if (status != ERROR_SUCCESS) return QueryResult::kMissing;
-  *length = size;
-  return QueryResult::kRead;
+  DWORD data = 0;
+  DWORD size = sizeof data;
+  const LONG status = RegQueryValueExA(ToKey(key), name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+  if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof data) return false;
+  *value = data;
+  return true;
 }
 
 void DeleteValue(RegistryKey* key, const char* name) { RegDeleteValueA(ToKey(key), name); }

@@ -20,6 +20,8 @@ void Release(void* block) {
   if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
 }
 
+bool IsLeadByte(uint8_t byte) { return IsDBCSLeadByte(byte) != 0; }
+
 namespace {
 
 // Converts to the ANSI code page only when every character survives: no "?" and no

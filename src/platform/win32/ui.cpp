@@ -25,7 +25,12 @@ void ShowErrorBox(Window owner, const char* text, const char* caption) {
   MessageBoxA(static_cast<HWND>(owner), text, caption, MB_ICONERROR | MB_SETFOREGROUND);
 }
 
-void HideWindow(Window window) { ShowWindow(static_cast<HWND>(window), SW_HIDE); }
+void HideWindow(Window window) {
+  // Marked first: a dialog still showing itself when the hide arrives would show again after
+  // it; the progress dialog keeps a marked window hidden (see its procedure).
+  SetPropA(static_cast<HWND>(window), kHiddenProperty, reinterpret_cast<HANDLE>(1));
+  ShowWindow(static_cast<HWND>(window), SW_HIDE);
+}
 
 void SetProgressBar(Window dialog, int32_t position) {
   SendDlgItemMessageA(static_cast<HWND>(dialog), IDC_PROGRESS, PBM_SETPOS,

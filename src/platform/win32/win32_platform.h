@@ -16,6 +16,9 @@ inline int32_t CenteredOrigin(int32_t screen_extent, int32_t window_extent) {
 // place in the Z order.
 void CentreOnPrimaryScreen(HWND window);
 
+// The window property HideWindow sets: a window that carries it stays hidden.
+constexpr char kHiddenProperty[] = "KovseaHidden";
+
 // The program's module instance: every string load and the dialog runner use it.
 void SetInstanceHandle(HINSTANCE instance);
 HINSTANCE InstanceHandle();

@@ -144,6 +144,17 @@ bool ExtractSea(Sea* sea, const fs::path& out_dir, bool force, const Codepage& c
 
   Destination destination;
   if (!PrepareDestination(out_dir, force, &destination, problems)) return false;
+  // Two runs into one directory would mix their files: the second waits for nobody, it refuses.
+  host::DirectoryLock lock;
+  bool busy = false;
+  if (!lock.Acquire(out_dir.string(), &busy)) {
+    problems->push_back(Problem{out_dir.string(), std::nullopt,
+                                busy ? "another kovsea is extracting into it" : "cannot be locked for extraction",
+                                busy ? "wait for it to finish" : ""});
+    std::error_code ignored;
+    if (destination.created) fs::remove(out_dir, ignored);
+    return false;
+  }
   if (!host::TargetDirectory(out_dir.string(), codepage.name())) {
     problems->push_back(Problem{out_dir.string(), std::nullopt, "cannot open", std::string()});
     return false;
@@ -160,8 +171,14 @@ bool ExtractSea(Sea* sea, const fs::path& out_dir, bool force, const Codepage& c
     if (destination.created) fs::remove(out_dir, ignored);
     return false;
   }
+  // Files that were there are replaced only now, when everything else is in place.
+  if (!host::CommitReplacements()) {
+    problems->push_back(Problem{out_dir.string(), std::nullopt, "a file that was there could not be replaced",
+                                "make it writable"});
+  }
   ForgetCleanupList(&created);
   host::ClearTarget();
+  if (!problems->empty()) return false;
   extracted->entries = made - side_files;
   extracted->side_files = side_files;
   return true;

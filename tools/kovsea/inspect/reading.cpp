@@ -26,7 +26,7 @@ std::string DescribeFailure(const Reading& reading, const Codepage& codepage) {
           return name + " comes before its directory " + Quoted(reading.entry_name.substr(0, cut), codepage);
         }
       }
-      return name + " " + host::DescribeRefusal(reading.refusal, codepage.name());
+      return name + " " + reading.refusal_text;
     default:
       return name + " " + DescribeEntryFailure(reading.failure);
   }
@@ -57,6 +57,7 @@ Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* creat
   reading.failure = state.failure.kind;
   reading.name_problem = state.failure.name_problem;
   reading.refusal = host::LastRefusal();
+  reading.refusal_text = host::DescribeLastRefusal();
   *created = state.cleanup_list;
   return reading;
 }

@@ -25,6 +25,7 @@ struct Reading {
   EntryFailure failure = EntryFailure::kNone;
   NameProblem name_problem = NameProblem::kNone;
   platform::host::Refusal refusal = platform::host::Refusal::kNone;  // for kCannotCreate
+  std::string refusal_text;  // the refusal in words, with the system's reason
 };
 
 // Decodes the stream of `sea` into the current target. `percent` (when given) follows the

@@ -1,8 +1,11 @@
 #include "verification.h"
 
-#include "site_paths.h"
+#include <map>
+
 #include "reading.h"
+#include "site_paths.h"
 #include "text.h"
+#include "windows_names.h"
 
 namespace host = platform::host;
 
@@ -30,6 +33,38 @@ Problems PathProblems(const Sea& sea, const std::vector<host::CatalogueEntry>& e
   return problems;
 }
 
+// Entries that Windows takes for an earlier one in the same directory (by case, or by the
+// short name it gives a long one): one replaces the other at the user's site.
+Problems NameClashProblems(const Sea& sea, const std::vector<host::CatalogueEntry>& entries, const Codepage& codepage) {
+  std::map<std::string, std::vector<size_t>> by_directory;
+  std::vector<uint64_t> offsets;
+  uint64_t offset = sea.trailer.archive_offset;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const size_t cut = entries[i].name.rfind('\\');
+    by_directory[cut == std::string::npos ? std::string() : entries[i].name.substr(0, cut)].push_back(i);
+    offsets.push_back(offset);
+    offset += EntryBytes(entries[i].name.size(), entries[i].is_directory, entries[i].size);
+  }
+  Problems problems;
+  for (const auto& directory : by_directory) {
+    std::vector<std::string> names;
+    for (size_t i : directory.second) {
+      const std::string& name = entries[i].name;
+      const size_t cut = name.rfind('\\');
+      names.push_back(codepage.ToDisplay(cut == std::string::npos ? name : name.substr(cut + 1)));
+    }
+    for (const NameClash& clash : FindNameClashes(names)) {
+      const host::CatalogueEntry& entry = entries[directory.second[clash.index]];
+      const std::string other = "\"" + codepage.ToDisplay(entries[directory.second[clash.earlier]].name) + "\"";
+      problems.push_back(sea.At(offsets[directory.second[clash.index]],
+                                "entry \"" + codepage.ToDisplay(entry.name) + "\" " +
+                                    (clash.short_name ? "may be the short name Windows gives " + other + ", and would replace it"
+                                                      : "differs from " + other + " only in case, and would replace it")));
+    }
+  }
+  return problems;
+}
+
 }  // namespace
 
 Problems VerifySea(Sea* sea, const Codepage& codepage, uint32_t temp_length) {
@@ -38,6 +73,7 @@ Problems VerifySea(Sea* sea, const Codepage& codepage, uint32_t temp_length) {
   std::vector<host::CatalogueEntry> entries;
   problems = StreamProblems(*sea, CatalogueStream(sea, codepage, &entries), codepage);
   for (const Problem& p : PathProblems(*sea, entries, codepage, temp_length)) problems.push_back(p);
+  for (const Problem& p : NameClashProblems(*sea, entries, codepage)) problems.push_back(p);
   if (entries.size() != sea->trailer.entry_count) {
     problems.push_back(sea->At(sea->TrailerAt() + kEntryCountAt,
                                "the trailer counts " + std::to_string(sea->trailer.entry_count) +

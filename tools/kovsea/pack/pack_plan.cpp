@@ -1,9 +1,15 @@
 #include "pack_plan.h"
 
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
 #include <algorithm>
 #include <system_error>
 
+#include "host_files.h"
 #include "side_files.h"
+#include "windows_names.h"
 #include "text.h"
 #include "trailer_locator.h"
 
@@ -15,12 +21,6 @@ constexpr uint64_t kMaxOffset = 0xFFFFFFFFull;
 // A signer appends its certificate table behind the file and names it with 32-bit offsets;
 // this much room is kept for it (a signature with a chain and a timestamp takes 10-30 KiB).
 constexpr uint64_t kSignatureRoom = 64 * 1024;
-
-std::string UpperAsciiString(const std::string& s) {
-  std::string out = s;
-  UpperAsciiInPlace(&out[0]);
-  return out;
-}
 
 // Walks a tree in the stub's order (names sorted byte-wise, each directory's entry before its
 // contents) and collects every entry and every problem.
@@ -40,8 +40,24 @@ class TreePlanner {
     }
     std::sort(children.begin(), children.end(),
               [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
-    std::map<std::string, fs::path> seen_upper;
-    for (const fs::path& child : children) Entry(child, prefix, &seen_upper);
+    // Names Windows takes for one another would replace each other at the user's site.
+    std::vector<std::string> names;
+    for (const fs::path& child : children) names.push_back(child.filename().string());
+    std::vector<bool> clashing(children.size(), false);
+    for (const NameClash& clash : FindNameClashes(names)) {
+      clashing[clash.index] = true;
+      const std::string other = children[clash.earlier].string();
+      if (clash.short_name) {
+        Refuse(children[clash.index], "may be the short name Windows gives " + other + ", and would replace it",
+               "rename it");
+      } else {
+        Refuse(children[clash.index], "differs from " + other + " only in case, and Windows cannot hold both",
+               "rename one of them");
+      }
+    }
+    for (size_t i = 0; i < children.size(); ++i) {
+      if (!clashing[i]) Entry(children[i], prefix);
+    }
   }
 
  private:
@@ -49,7 +65,7 @@ class TreePlanner {
     plan_->problems.push_back(Problem{where.string(), std::nullopt, what, fix});
   }
 
-  void Entry(const fs::path& child, const std::string& prefix, std::map<std::string, fs::path>* seen_upper) {
+  void Entry(const fs::path& child, const std::string& prefix) {
     std::error_code error;
     const fs::file_status status = fs::symlink_status(child, error);
     if (error) return Refuse(child, error.message(), "make it readable");
@@ -75,11 +91,6 @@ class TreePlanner {
     const std::string name = prefix + component;
     const NameProblem name_problem = CheckEntryName(name.c_str());
     if (name_problem != NameProblem::kNone) return Refuse(child, DescribeNameProblem(name_problem), "rename it");
-    auto clash = seen_upper->emplace(UpperAsciiString(component), child);
-    if (!clash.second) {
-      return Refuse(child, "differs from " + clash.first->second.string() + " only in case, and Windows cannot hold both",
-                     "rename one of them");
-    }
     const uint64_t path_length = PathLengthAtSite(options_.temp_length, name.size());
     if (path_length > kMaxPathLength) {
       Refuse(child, "would make a path of " + std::to_string(path_length) + " characters at the user's site, more than " +
@@ -88,15 +99,17 @@ class TreePlanner {
               "shorten its name or the directories above it by " + std::to_string(path_length - kMaxPathLength) +
                   (path_length - kMaxPathLength == 1 ? " character" : " characters"));
     }
-    uint64_t size = 0;
+    platform::host::FileIdentity identity;
     if (!is_directory) {
-      size = fs::file_size(child, error);
-      if (error) return Refuse(child, error.message(), "make it readable");
-      if (size > kMaxFileEntrySize) {
+      // Opened as pack will open it, so that what pack cannot read the check refuses too.
+      FILE* file = platform::host::OpenRegularFile(child.string(), &identity);
+      if (file == nullptr) return Refuse(child, std::string("cannot be read: ") + strerror(errno), "make it readable");
+      fclose(file);
+      if (identity.size > kMaxFileEntrySize) {
         return Refuse(child, "larger than 4 GiB - 2 bytes, the most an entry can hold", "leave it out or split it");
       }
     }
-    plan_->entries.push_back(PlannedEntry{child, name, is_directory, size});
+    plan_->entries.push_back(PlannedEntry{child, name, is_directory, identity.size, identity});
     if (is_directory) Walk(child, name + "\\");
   }
 
@@ -157,10 +170,24 @@ PackPlan PlanPack(const PackOptions& options, uint64_t stub_size) {
     plan.problems.push_back(Problem{options.input_dir.string(), std::nullopt, "not a directory", "name the installer's tree"});
     return plan;
   }
+  // Names are checked as the stub reads them, in the code page's characters: the host
+  // platform answers which bytes begin a double-byte character for its target's code page.
+  platform::host::TargetCatalogue(options.codepage.name());
   TreePlanner(options, &plan).Walk(options.input_dir, "");
+  platform::host::ClearTarget();
   if (plan.entries.empty() && plan.problems.empty()) {
     plan.problems.push_back(Problem{options.input_dir.string(), std::nullopt, "nothing to pack (empty directory)",
                                     "put the installer's files in it"});
+  }
+  if (!options.output.empty()) {
+    // The output would be packed into the next self-extractor, or replace a file of the tree.
+    const fs::path tree = fs::weakly_canonical(options.input_dir, error);
+    const fs::path output = fs::weakly_canonical(fs::absolute(options.output, error), error);
+    const auto mismatch = std::mismatch(tree.begin(), tree.end(), output.begin(), output.end());
+    if (!tree.empty() && mismatch.first == tree.end()) {
+      plan.problems.push_back(Problem{options.output.string(), std::nullopt, "lies inside the tree that is packed",
+                                      "write the self-extractor outside " + options.input_dir.string()});
+    }
   }
   const fs::path setup = options.input_dir / kDiskDirectory / kSetupProgram;
   if (!fs::is_regular_file(setup, error)) {

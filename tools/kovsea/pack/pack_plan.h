@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host_files.h"
 #include "install_layout.h"
 #include "pack_options.h"
 #include "problem.h"
@@ -19,6 +20,7 @@ struct PlannedEntry {
   std::string name;  // in the code page, backslashes
   bool is_directory;
   uint64_t size;
+  platform::host::FileIdentity identity;  // of a file, as the plan saw it
 };
 
 // Everything the file will hold, and where: worked out before a byte is written.

@@ -80,10 +80,16 @@ class TemporaryOutput {
     return true;
   }
 
-  // Copies exactly `size` bytes of `source`; a file that changed size meanwhile is an error.
-  bool Copy(const fs::path& source, uint64_t size) {
-    FILE* in = fopen(source.string().c_str(), "rb");
+  // Copies exactly `size` bytes of `source`; a file that changed size meanwhile is an error,
+  // and so is one that is no longer the file the plan checked (`planned`, where given).
+  bool Copy(const fs::path& source, uint64_t size, const platform::host::FileIdentity* planned = nullptr) {
+    platform::host::FileIdentity identity;
+    FILE* in = platform::host::OpenRegularFile(source.string(), &identity);
     if (in == nullptr) return Fail(source, std::string("cannot open: ") + strerror(errno));
+    if (planned != nullptr && !(identity == *planned)) {
+      fclose(in);
+      return Fail(source, "was replaced after it was checked (by a link, or another file)");
+    }
     const bool copied = CopyOpen(in, source, size);
     const bool longer = copied && fgetc(in) != EOF;
     fclose(in);
@@ -188,7 +194,7 @@ bool WriteEntries(const PackPlan& plan, TemporaryOutput* out) {
     uint8_t size[4];
     StoreLe32(size, e.is_directory ? kDirectoryEntrySize : static_cast<uint32_t>(e.size));
     if (!out->Write(size, sizeof size) || !out->Write(e.name.c_str(), e.name.size() + 1) ||
-        (!e.is_directory && e.size > 0 && !out->Copy(e.host_path, e.size))) {
+        (!e.is_directory && e.size > 0 && !out->Copy(e.host_path, e.size, &e.identity))) {
       return false;
     }
   }
