@@ -202,6 +202,36 @@ int main(int argc, char** argv) {
   diff->add_option("NEW", diff_new, "the later self-extractor")->required();
   AddCodepage(diff, &diff_codepage, "Windows code page of the entry names (default 1252)");
   diff->add_flag("--json", diff_json, "print the result as JSON");
+#ifndef _WIN32
+  TryOptions try_options;
+  CLI::App* try_command = app.add_subcommand("try", "run a self-extractor in a throwaway Wine sandbox and report");
+  try_command->footer(
+      "Runs FILE as a user would, unchanged, in a private 32-bit Wine prefix copied from a\n"
+      "template in ~/.cache/kovsea (made once with wineboot) and removed afterwards, on your\n"
+      "display or a virtual one with a window manager (Xvfb and openbox). Reports whether the\n"
+      "progress dialog appeared and when Setup.exe started, the extraction root, the tree\n"
+      "Setup.exe found compared with `kovsea list`, the side files, every message box, the\n"
+      "exit codes, the wait for the installer engine, what was left under the temporary\n"
+      "directory, the registry values the installer set and what the stub did with them.\n"
+      "A restart is reported, and performed only with --restart. Exit code 0 when Setup.exe\n"
+      "ran and found the tree `kovsea list` shows, no message box appeared, nothing crashed\n"
+      "and nothing was left. Needs Wine (wine, wine32:i386).");
+  try_command->add_option("FILE", try_options.file, "the self-extractor")->required();
+  try_command->add_flag("--headless", try_options.headless,
+                        "run on a virtual display even when there is one (the default without DISPLAY)");
+  try_command->add_option("--keep", try_options.keep, "keep the Wine prefix in DIR (new or empty) instead of removing it")
+      ->type_name("DIR");
+  try_command->add_option("--timeout", try_options.timeout_s,
+                          "seconds before every process of the sandbox is ended (default 600)")
+      ->check(CLI::Range(1u, 86400u))
+      ->type_name("S");
+  try_command->add_flag("--restart", try_options.restart,
+                        "perform the restart the installer asks for and report the run after it");
+  try_command->add_option("--screenshots", try_options.screenshots,
+                          "keep a picture of every window that appeared in DIR")
+      ->type_name("DIR");
+  try_command->add_flag("--json", try_options.json, "print the report as JSON");
+#endif
 
   try {
     app.parse(argc, argv);
@@ -249,5 +279,8 @@ int main(int argc, char** argv) {
   }
   if (*extract) return ExtractCommand(file, out_dir, force, codepage);
   if (*diff) return DiffCommand(diff_old, diff_new, diff_json, diff_codepage);
+#ifndef _WIN32
+  if (*try_command) return TryCommand(try_options, FindObserver(argv[0]));
+#endif
   return kExitUsage;
 }

@@ -44,6 +44,20 @@ int VerifyCommand(const std::filesystem::path& file, bool json, const Codepage& 
 // (entries and side files), 1 when they differ or one cannot be read.
 int DiffCommand(const std::filesystem::path& old_file, const std::filesystem::path& new_file, bool json,
                 const Codepage& codepage);
+// The options of `kovsea try` (Linux only).
+struct TryOptions {
+  std::filesystem::path file;
+  bool headless = false;              // a virtual display even when there is one
+  std::filesystem::path keep;         // keep the prefix here instead of removing it
+  uint32_t timeout_s = 600;
+  bool restart = false;               // perform the restart the installer asks for
+  std::filesystem::path screenshots;  // a picture of every window that appeared
+  bool json = false;
+};
+// Runs the self-extractor in a throwaway Wine prefix with `observer` (kovsea-observer.exe)
+// watching, and reports what the installer saw, what was left and what was asked of the
+// system.
+int TryCommand(const TryOptions& options, const std::filesystem::path& observer);
 // Extracts into `out_dir`, which must be empty unless `force`.
 int ExtractCommand(const std::filesystem::path& file, const std::filesystem::path& out_dir, bool force,
                    const Codepage& codepage);
