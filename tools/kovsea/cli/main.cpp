@@ -81,6 +81,28 @@ void AddVersionInfo(CLI::App* command, std::map<std::string, std::string>* versi
       "FileVersion, CompanyName, FileDescription, LegalCopyright, OriginalFilename, ...");
 }
 
+// verify's pins of the signer, and --against with the options pack would have been given.
+void AddTrustOptions(CLI::App* verify, TrustPins* pins, PackOptions* against, std::string* stub) {
+  verify->add_option("--signer-sha256", pins->signer_sha256,
+                     "fail unless the signing certificate's SHA-256 is HEX (as verify prints it)")
+      ->type_name("HEX");
+  verify->add_option("--signer-subject", pins->signer_subject,
+                     "fail unless the signer's subject is exactly TEXT (as verify prints it)")
+      ->type_name("TEXT");
+  verify->add_option("--ca", pins->ca, "fail unless the signer's chain ends in a root of this PEM file")
+      ->type_name("FILE")
+      ->check(CLI::ExistingFile);
+  CLI::Option* dir = verify->add_option("--against", against->input_dir,
+                                        "fail unless FILE (less its signature) is DIR packed again, byte for byte");
+  dir->type_name("DIR")->check(CLI::ExistingDirectory);
+  for (int i = 0; i < kSideFileCount; ++i) {
+    verify->add_option(kSideFiles[i].option, against->side_files[i], "with --against: as for pack")->needs(dir);
+  }
+  verify->add_option("--stub", *stub, "with --against: as for pack")->needs(dir);
+  verify->add_option("--icon", against->icon, "with --against: as for pack")->needs(dir);
+  AddVersionInfo(verify, &against->version_info);
+}
+
 // The help of `command` (the whole tool's, or a command's with the tool's name in front).
 std::string Help(CLI::App* app) {
   CLI::App* shown = app->get_subcommands().empty() ? app : app->get_subcommands().front();
@@ -146,10 +168,15 @@ int main(int argc, char** argv) {
   CLI::App* verify = ReaderCommand(
       &app, "verify", "check that a file is a well-formed self-extractor",
       "Exits 0 only when FILE is well formed and every entry extracts under the user's\n"
-      "temporary directory; prints each problem with the byte offset it concerns.",
+      "temporary directory; prints each problem with the byte offset it concerns. A signed\n"
+      "FILE must match its signature: the signer, the digest and the countersignature's time\n"
+      "are shown; the chain is checked only against the roots given with --ca.",
       &file, &codepage);
   verify->add_option("--temp-length", verify_temp_length, "as for check (default 49)");
   verify->add_flag("--json", verify_json, "print the result as JSON");
+  VerifyOptions verify_options;
+  PackOptions against;
+  AddTrustOptions(verify, &verify_options.pins, &against, &stub);
 
   fs::path out_dir;
   bool force = false;
@@ -162,6 +189,50 @@ int main(int argc, char** argv) {
       &file, &codepage);
   extract->add_option("-o,--output", out_dir, "the directory to extract into")->required();
   extract->add_flag("--force", force, "extract into a directory that is not empty");
+
+  fs::path diff_old, diff_new;
+  bool diff_json = false;
+  Codepage diff_codepage;
+  CLI::App* diff = app.add_subcommand("diff", "show what changed between two self-extractors");
+  diff->footer(
+      "Lists the entries added, removed and changed (by size and SHA-256), the side files that\n"
+      "differ, whether the stub part is the same (its program, version strings and icon), and\n"
+      "who signed each file. Exit code 0 when both hold the same payload (entries and side\n"
+      "files), 1 when they differ or one cannot be read.");
+  diff->add_option("OLD", diff_old, "the earlier self-extractor")->required();
+  diff->add_option("NEW", diff_new, "the later self-extractor")->required();
+  AddCodepage(diff, &diff_codepage, "Windows code page of the entry names (default 1252)");
+  diff->add_flag("--json", diff_json, "print the result as JSON");
+#ifndef _WIN32
+  TryOptions try_options;
+  CLI::App* try_command = app.add_subcommand("try", "run a self-extractor in a throwaway Wine sandbox and report");
+  try_command->footer(
+      "Runs FILE as a user would, unchanged, in a private 32-bit Wine prefix copied from a\n"
+      "template in ~/.cache/kovsea (made once with wineboot) and removed afterwards, on your\n"
+      "display or a virtual one with a window manager (Xvfb and openbox). Reports whether the\n"
+      "progress dialog appeared and when Setup.exe started, the extraction root, the tree\n"
+      "Setup.exe found compared with `kovsea list`, the side files, every message box, the\n"
+      "exit codes, the wait for the installer engine, what was left under the temporary\n"
+      "directory, the registry values the installer set and what the stub did with them.\n"
+      "A restart is reported, and performed only with --restart. Exit code 0 when Setup.exe\n"
+      "ran and found the tree `kovsea list` shows, no message box appeared, nothing crashed\n"
+      "and nothing was left. Needs Wine (wine, wine32:i386).");
+  try_command->add_option("FILE", try_options.file, "the self-extractor")->required();
+  try_command->add_flag("--headless", try_options.headless,
+                        "run on a virtual display even when there is one (the default without DISPLAY)");
+  try_command->add_option("--keep", try_options.keep, "keep the Wine prefix in DIR (new or empty) instead of removing it")
+      ->type_name("DIR");
+  try_command->add_option("--timeout", try_options.timeout_s,
+                          "seconds before every process of the sandbox is ended (default 600)")
+      ->check(CLI::Range(1u, 86400u))
+      ->type_name("S");
+  try_command->add_flag("--restart", try_options.restart,
+                        "perform the restart the installer asks for and report the run after it");
+  try_command->add_option("--screenshots", try_options.screenshots,
+                          "keep a picture of every window that appeared in DIR")
+      ->type_name("DIR");
+  try_command->add_flag("--json", try_options.json, "print the report as JSON");
+#endif
 
   InstallOptions install_options;
   install_options.version = KOVSEA_VERSION;
@@ -215,8 +286,29 @@ int main(int argc, char** argv) {
     return CheckCommand(check_options, check_json);
   }
   if (*list) return ListCommand(file, list_json, codepage);
-  if (*verify) return VerifyCommand(file, verify_json, codepage, verify_temp_length);
+  if (*verify) {
+    verify_options.file = file;
+    verify_options.json = verify_json;
+    verify_options.codepage = codepage;
+    verify_options.temp_length = verify_temp_length;
+    if (!against.input_dir.empty()) {
+      against.codepage = codepage;
+      against.temp_length = verify_temp_length;
+      against.stub = FindStub(argv[0], stub);
+      if (against.stub.empty()) {
+        PrintErrors({Problem{"kovsea", std::nullopt, "no stub found beside kovsea or in ../share/kovsea",
+                             "give one with --stub or KOVSEA_STUB"}});
+        return 1;
+      }
+      verify_options.against = against;
+    }
+    return VerifyCommand(verify_options);
+  }
   if (*extract) return ExtractCommand(file, out_dir, force, codepage);
+  if (*diff) return DiffCommand(diff_old, diff_new, diff_json, diff_codepage);
+#ifndef _WIN32
+  if (*try_command) return TryCommand(try_options, FindObserver(argv[0]));
+#endif
   if (*install) return InstallCommand(install_options);
   return kExitUsage;
 }

@@ -8,3 +8,6 @@
 // beside it, as the Windows zip holds it, or in ../share/kovsea, as the Debian package does.
 // Empty when there is none.
 std::filesystem::path FindStub(const char* argv0, const std::string& given);
+// kovsea-observer.exe for `kovsea try`: $KOVSEA_OBSERVER, else beside kovsea or in
+// ../share/kovsea, as the stub is found. Empty when there is none.
+std::filesystem::path FindObserver(const char* argv0);

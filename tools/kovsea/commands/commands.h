@@ -12,9 +12,11 @@
 #include <stdint.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "codepage.h"
 #include "pack_options.h"
+#include "signature.h"
 #include "unattended_install.h"
 
 // A new command: a function here, a file of its own beside the others, and its options in
@@ -25,9 +27,38 @@ int CheckCommand(const PackOptions& options, bool json);
 // Lists the entries; with `json`, with the SHA-256 digest of every file entry, side file,
 // the stub part and the whole file.
 int ListCommand(const std::filesystem::path& file, bool json, const Codepage& codepage);
+struct VerifyOptions {
+  std::filesystem::path file;
+  bool json = false;
+  Codepage codepage;
+  uint32_t temp_length = kDefaultTempLength;
+  TrustPins pins;
+  std::optional<PackOptions> against;  // the tree and the pack options to compare with
+};
 // Checks a finished file, including that every entry's path fits under a temporary
-// directory of `temp_length` characters at the user's site.
+// directory of `temp_length` characters at the user's site, its signature against the file
+// and the pins, and, when asked, that it is the given tree packed again.
+int VerifyCommand(const VerifyOptions& options);
+// The same with no pins and no tree to compare with.
 int VerifyCommand(const std::filesystem::path& file, bool json, const Codepage& codepage, uint32_t temp_length);
+// What changed between two self-extractors; exit code 0 when they hold the same payload
+// (entries and side files), 1 when they differ or one cannot be read.
+int DiffCommand(const std::filesystem::path& old_file, const std::filesystem::path& new_file, bool json,
+                const Codepage& codepage);
+// The options of `kovsea try` (Linux only).
+struct TryOptions {
+  std::filesystem::path file;
+  bool headless = false;              // a virtual display even when there is one
+  std::filesystem::path keep;         // keep the prefix here instead of removing it
+  uint32_t timeout_s = 600;
+  bool restart = false;               // perform the restart the installer asks for
+  std::filesystem::path screenshots;  // a picture of every window that appeared
+  bool json = false;
+};
+// Runs the self-extractor in a throwaway Wine prefix with `observer` (kovsea-observer.exe)
+// watching, and reports what the installer saw, what was left and what was asked of the
+// system.
+int TryCommand(const TryOptions& options, const std::filesystem::path& observer);
 // Extracts into `out_dir`, which must be empty unless `force`.
 int ExtractCommand(const std::filesystem::path& file, const std::filesystem::path& out_dir, bool force,
                    const Codepage& codepage);

@@ -1,36 +1,18 @@
 // `kovsea list`: the stream read into the catalogue with the stub's decoder, nothing written.
 #include <stdio.h>
 
-#include <memory>
-
 #include "commands.h"
 #include "deployment_facts.h"
 #include "digest.h"
 #include "json.h"
 #include "reading.h"
 #include "side_files.h"
+#include "signature.h"
 
 namespace fs = std::filesystem;
 namespace host = platform::host;
 
 namespace {
-
-// A digest of every catalogued file, fed as the decoder writes it.
-class EntryDigests : public host::CatalogueObserver {
- public:
-  void Data(size_t entry, const void* bytes, size_t count) override {
-    while (digests_.size() <= entry) digests_.emplace_back(new Sha256);
-    digests_[entry]->Update(bytes, count);
-  }
-  // The digest of catalogue entry `entry` (a file with no data has the empty digest).
-  std::string Of(size_t entry) {
-    while (digests_.size() <= entry) digests_.emplace_back(new Sha256);
-    return digests_[entry]->HexDigest();
-  }
-
- private:
-  std::vector<std::unique_ptr<Sha256>> digests_;
-};
 
 std::string FileDigest(const Sea& sea) { return DigestRange(sea.file, 0, sea.location.file_length); }
 
@@ -64,6 +46,13 @@ std::string SideFilesJson(const Sea& sea) {
                                                       {"sha256", JsonString(DigestRange(sea.file, slot.offset, slot.size))}}));
   }
   return JsonObject(slots);
+}
+
+// The signature as verify reports it (without pins); its problems are verify's to report.
+std::string SignatureJsonOf(const Sea& sea) {
+  SignatureReport report;
+  CheckSignature(sea, TrustPins(), &report);
+  return SignatureJson(report);
 }
 
 void PrintTable(const Sea& sea, const std::vector<host::CatalogueEntry>& entries, const Codepage& codepage) {
@@ -110,6 +99,7 @@ int ListCommand(const fs::path& path, bool json, const Codepage& codepage) {
     const ArchiveTrailer& t = sea.trailer;
     fputs(JsonReport(problems.empty(),
                      {{"signed", JsonBool(sea.location.is_signed)},
+                      {"signature", SignatureJsonOf(sea)},
                       {"sha256", JsonString(FileDigest(sea))},
                       {"stub_sha256", JsonString(DigestRange(sea.file, 0, t.archive_offset))},
                       {"archive_offset", JsonNumber(t.archive_offset)},

@@ -12,76 +12,125 @@
 #include <openssl/evp.h>
 #endif
 
-namespace {
+const char* DigestName(DigestAlgorithm algorithm) {
+  switch (algorithm) {
+    case DigestAlgorithm::kSha1: return "sha1";
+    case DigestAlgorithm::kSha256: return "sha256";
+    case DigestAlgorithm::kSha384: return "sha384";
+    case DigestAlgorithm::kSha512: return "sha512";
+  }
+  return "";
+}
 
-std::string Hex(const unsigned char* digest, size_t bytes) {
+std::string HexBytes(const std::string& bytes) {
   static const char kDigits[] = "0123456789abcdef";
   std::string out;
-  for (size_t i = 0; i < bytes; ++i) {
-    out.push_back(kDigits[digest[i] >> 4]);
-    out.push_back(kDigits[digest[i] & 15]);
+  for (unsigned char c : bytes) {
+    out.push_back(kDigits[c >> 4]);
+    out.push_back(kDigits[c & 15]);
   }
   return out;
 }
 
-}  // namespace
+std::string Sha256::HexDigest() { return HexBytes(Finish()); }
 
 #ifdef _WIN32
 
-struct Sha256::State {
+namespace {
+
+LPCWSTR AlgorithmId(DigestAlgorithm algorithm) {
+  switch (algorithm) {
+    case DigestAlgorithm::kSha1: return BCRYPT_SHA1_ALGORITHM;
+    case DigestAlgorithm::kSha256: return BCRYPT_SHA256_ALGORITHM;
+    case DigestAlgorithm::kSha384: return BCRYPT_SHA384_ALGORITHM;
+    case DigestAlgorithm::kSha512: return BCRYPT_SHA512_ALGORITHM;
+  }
+  return BCRYPT_SHA256_ALGORITHM;
+}
+
+}  // namespace
+
+struct Digest::State {
   BCRYPT_ALG_HANDLE algorithm = nullptr;
   BCRYPT_HASH_HANDLE hash = nullptr;
 };
 
-Sha256::Sha256() : state_(new State) {
-  if (BCryptOpenAlgorithmProvider(&state_->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0) {
+Digest::Digest(DigestAlgorithm algorithm) : state_(new State) {
+  if (BCryptOpenAlgorithmProvider(&state_->algorithm, AlgorithmId(algorithm), nullptr, 0) == 0) {
     BCryptCreateHash(state_->algorithm, &state_->hash, nullptr, 0, nullptr, 0, 0);
   }
 }
 
-Sha256::~Sha256() {
+Digest::~Digest() {
   if (state_->hash != nullptr) BCryptDestroyHash(state_->hash);
   if (state_->algorithm != nullptr) BCryptCloseAlgorithmProvider(state_->algorithm, 0);
   delete state_;
 }
 
-void Sha256::Update(const void* data, size_t bytes) {
+void Digest::Update(const void* data, size_t bytes) {
   if (state_->hash != nullptr) {
     BCryptHashData(state_->hash, static_cast<PUCHAR>(const_cast<void*>(data)), static_cast<ULONG>(bytes), 0);
   }
 }
 
-std::string Sha256::HexDigest() {
-  unsigned char digest[32];
-  if (state_->hash == nullptr || BCryptFinishHash(state_->hash, digest, sizeof digest, 0) != 0) return "";
-  return Hex(digest, sizeof digest);
+std::string Digest::Finish() {
+  DWORD length = 0;
+  ULONG got = 0;
+  if (state_->hash == nullptr ||
+      BCryptGetProperty(state_->hash, BCRYPT_HASH_LENGTH, reinterpret_cast<PUCHAR>(&length), sizeof length, &got, 0) != 0) {
+    return "";
+  }
+  std::string digest(length, '\0');
+  if (BCryptFinishHash(state_->hash, reinterpret_cast<PUCHAR>(&digest[0]), length, 0) != 0) return "";
+  BCryptDestroyHash(state_->hash);
+  state_->hash = nullptr;
+  return digest;
 }
 
 #else
 
-struct Sha256::State {
+namespace {
+
+const EVP_MD* Method(DigestAlgorithm algorithm) {
+  switch (algorithm) {
+    case DigestAlgorithm::kSha1: return EVP_sha1();
+    case DigestAlgorithm::kSha256: return EVP_sha256();
+    case DigestAlgorithm::kSha384: return EVP_sha384();
+    case DigestAlgorithm::kSha512: return EVP_sha512();
+  }
+  return EVP_sha256();
+}
+
+}  // namespace
+
+struct Digest::State {
   EVP_MD_CTX* context = nullptr;
 };
 
-Sha256::Sha256() : state_(new State) {
+Digest::Digest(DigestAlgorithm algorithm) : state_(new State) {
   state_->context = EVP_MD_CTX_new();
-  if (state_->context != nullptr) EVP_DigestInit_ex(state_->context, EVP_sha256(), nullptr);
+  if (state_->context != nullptr && EVP_DigestInit_ex(state_->context, Method(algorithm), nullptr) != 1) {
+    EVP_MD_CTX_free(state_->context);
+    state_->context = nullptr;
+  }
 }
 
-Sha256::~Sha256() {
+Digest::~Digest() {
   EVP_MD_CTX_free(state_->context);
   delete state_;
 }
 
-void Sha256::Update(const void* data, size_t bytes) {
+void Digest::Update(const void* data, size_t bytes) {
   if (state_->context != nullptr) EVP_DigestUpdate(state_->context, data, bytes);
 }
 
-std::string Sha256::HexDigest() {
+std::string Digest::Finish() {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   if (state_->context == nullptr || EVP_DigestFinal_ex(state_->context, digest, &length) != 1) return "";
-  return Hex(digest, length);
+  EVP_MD_CTX_free(state_->context);
+  state_->context = nullptr;
+  return std::string(reinterpret_cast<char*>(digest), length);
 }
 
 #endif

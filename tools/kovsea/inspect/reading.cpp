@@ -77,6 +77,18 @@ Reading CatalogueStream(Sea* sea, const Codepage& codepage, std::vector<host::Ca
   return reading;
 }
 
+void EntryDigests::Data(size_t entry, const void* bytes, size_t count) {
+  while (digests_.size() <= entry) digests_.emplace_back(new Sha256);
+  digests_[entry]->Update(bytes, count);
+}
+
+std::string EntryDigests::Of(size_t entry) {
+  while (digests_.size() <= entry) digests_.emplace_back(new Sha256);
+  if (finished_.size() <= entry) finished_.resize(entry + 1);
+  if (finished_[entry].empty()) finished_[entry] = digests_[entry]->HexDigest();
+  return finished_[entry];
+}
+
 Problems StreamProblems(const Sea& sea, const Reading& reading, const Codepage& codepage) {
   Problems problems;
   if (reading.failure != EntryFailure::kNone) {

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cleanup_list.h"
 #include "codepage.h"
+#include "digest.h"
 #include "entry_decoder.h"
 #include "host_files.h"
 #include "problem.h"
@@ -39,6 +41,17 @@ Reading DecodePrepared(ExtractionState* state);
 // observer, it sees every file's data.
 Reading CatalogueStream(Sea* sea, const Codepage& codepage, std::vector<platform::host::CatalogueEntry>* entries,
                         platform::host::CatalogueObserver* observer = nullptr);
+// A SHA-256 digest of every catalogued file, fed as the decoder writes it.
+class EntryDigests : public platform::host::CatalogueObserver {
+ public:
+  void Data(size_t entry, const void* bytes, size_t count) override;
+  // The digest of catalogue entry `entry` (a file with no data has the empty digest).
+  std::string Of(size_t entry);
+
+ private:
+  std::vector<std::unique_ptr<Sha256>> digests_;
+  std::vector<std::string> finished_;
+};
 // Every problem of the stream, each with the byte offset it concerns.
 Problems StreamProblems(const Sea& sea, const Reading& reading, const Codepage& codepage);
 // Frees the nodes of a clean-up list without deleting anything.

@@ -19,12 +19,15 @@ Problems SignatureProblems(const Sea& sea) {
   const std::string table = "the certificate table (offset " + std::to_string(at.table.offset) +
                             ", " + std::to_string(at.table.size) + " bytes)";
   if (table_end > at.file_length) {
-    problems.push_back(sea.At(at.table.offset, table + " reaches past the end of the file"));
+    problems.push_back(sea.At(at.table.offset, table + " reaches past the end of the file: the signature cannot be read"));
   } else if (table_end < at.file_length) {
     problems.push_back(sea.At(table_end, std::to_string(at.file_length - table_end) + " bytes follow " + table +
-                                             ", outside what the signature covers"));
+                                             ", outside what the signature covers: anyone can add them without "
+                                             "breaking the signature, so it vouches for nothing read there",
+                              "get the file again from the vendor"));
   } else {
-    problems.push_back(sea.At(at.table.offset, table + " is not aligned to 8 bytes"));
+    problems.push_back(sea.At(at.table.offset, table + " is not aligned to 8 bytes: no signer writes it so, and "
+                                                       "Windows refuses the signature"));
   }
   return problems;
 }
@@ -32,6 +35,27 @@ Problems SignatureProblems(const Sea& sea) {
 // Whether a range of the file reaches past the trailer into the certificate table.
 bool ReachesIntoTable(const Sea& sea, uint32_t offset, uint32_t size) {
   return sea.location.is_signed && uint64_t{offset} + size > sea.location.logical_end;
+}
+
+// A trailer in front of a signer's table behind padding that is not zeros: where the padding
+// begins, and what it means.
+bool PaddingNotZeros(const Sea& sea, uint64_t* at, std::string* what) {
+  const TrailerLocation& location = sea.location;
+  if (!location.is_signed || location.logical_end < kTrailerSize + kCertificateAlignment) return false;
+  uint8_t window[kTrailerSize + kCertificateAlignment - 1];
+  const uint64_t window_at = location.logical_end - sizeof window;
+  if (!platform::SeekTo(sea.file, window_at) || platform::ReadBytes(sea.file, window, sizeof window) != sizeof window) {
+    return false;
+  }
+  for (uint32_t padding = 1; padding < kCertificateAlignment; ++padding) {
+    if (memcmp(window + sizeof window - kTrailerSize - padding, kTrailerMagic, sizeof kTrailerMagic) == 0) {
+      *at = location.logical_end - padding;
+      *what = "the " + std::to_string(padding) + " bytes between the trailer and the certificate table are not "
+              "zeros: the signature covers them, but the stub finds its trailer only behind zeros and will not start";
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -64,12 +88,12 @@ Problems TrailerProblems(const Sea& sea) {
   std::string what = DescribeTrailerProblem(problem);
   switch (problem) {
     case TrailerProblem::kNone: return problems;
-    case TrailerProblem::kBadMagic: break;
+    case TrailerProblem::kBadMagic: PaddingNotZeros(sea, &at, &what); break;
     case TrailerProblem::kEmptyArchive: at += 12; break;
     case TrailerProblem::kArchiveOutsideFile:
       at += 8;
       if (ReachesIntoTable(sea, sea.trailer.archive_offset, sea.trailer.archive_size)) {
-        what = "entry stream reaches into the certificate table";
+        what = "entry stream reaches into the certificate table, which the signature does not cover";
       }
       break;
     case TrailerProblem::kSlotOutsideFile:
@@ -81,6 +105,9 @@ Problems TrailerProblems(const Sea& sea) {
         what = "side file reaches into the certificate table";
       }
       what += std::string(" (") + SideFileName(bad_slot) + ")";
+      if (problem == TrailerProblem::kSlotOutsideFile && ReachesIntoTable(sea, slot.offset, slot.size)) {
+        what += ", which the signature does not cover";
+      }
       break;
     }
   }

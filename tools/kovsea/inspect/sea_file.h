@@ -24,7 +24,9 @@ struct Sea {
   ~Sea();
   uint64_t TrailerAt() const { return location.trailer_offset; }
   // A problem of this file at `offset`.
-  Problem At(uint64_t offset, const std::string& what) const { return ProblemAt(path, offset, what); }
+  Problem At(uint64_t offset, const std::string& what, const std::string& fix = std::string()) const {
+    return ProblemAt(path, offset, what, fix);
+  }
 };
 
 // Opens `path` and reads its trailer; false with `problem` when the file cannot be opened or

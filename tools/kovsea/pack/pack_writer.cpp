@@ -32,7 +32,7 @@ constexpr size_t kCopyChunk = 1u << 20;
 // The output under a temporary name beside it, created exclusively under an unpredictable
 // name, so that nothing planted there (a link, say) is ever followed; moved into place only
 // when complete, removed otherwise.
-class TemporaryOutput {
+class TemporaryOutput : public PackSink {
  public:
   TemporaryOutput(ProgressMeter* meter, uint64_t total) : meter_(meter), total_(total) {}
 
@@ -66,7 +66,7 @@ class TemporaryOutput {
   }
   // Removes the temporary file unless it was moved into place; only one this object created,
   // never one it found under a name it tried.
-  ~TemporaryOutput() {
+  ~TemporaryOutput() override {
     if (stream_ != nullptr) fclose(stream_);
     if (created_ && !committed_) {
       std::error_code ignored;
@@ -74,27 +74,10 @@ class TemporaryOutput {
     }
   }
 
-  bool Write(const void* data, size_t n) {
+  bool Write(const void* data, size_t n) override {
     if (fwrite(data, 1, n, stream_) != n) return WriteFailure();
     Advance(n);
     return true;
-  }
-
-  // Copies exactly `size` bytes of `source`; a file that changed size meanwhile is an error,
-  // and so is one that is no longer the file the plan checked (`planned`, where given).
-  bool Copy(const fs::path& source, uint64_t size, const platform::host::FileIdentity* planned = nullptr) {
-    platform::host::FileIdentity identity;
-    FILE* in = platform::host::OpenRegularFile(source.string(), &identity);
-    if (in == nullptr) return Fail(source, std::string("cannot open: ") + strerror(errno));
-    if (planned != nullptr && !(identity == *planned)) {
-      fclose(in);
-      return Fail(source, "was replaced after it was checked (by a link, or another file)");
-    }
-    const bool copied = CopyOpen(in, source, size);
-    const bool longer = copied && fgetc(in) != EOF;
-    fclose(in);
-    if (longer) return Fail(source, "grew while packing");
-    return copied;
   }
 
   // Flushes, makes the file executable as a new file would be, and moves it over `output`.
@@ -118,30 +101,8 @@ class TemporaryOutput {
     return true;
   }
 
-  // Why the last call failed.
-  const Problem& problem() const { return problem_; }
-
  private:
-  bool Fail(const fs::path& where, const std::string& what) {
-    problem_ = Problem{where.string(), std::nullopt, what, std::string()};
-    return false;
-  }
   bool WriteFailure() { return Fail(path_, std::string("write failed: ") + strerror(errno)); }
-
-  bool CopyOpen(FILE* in, const fs::path& source, uint64_t size) {
-    uint64_t copied = 0;
-    if (!CopyInKernel(in, source, size, &copied)) return false;
-    uint64_t left = size - copied;
-    std::vector<char> buffer(left != 0 ? kCopyChunk : 0);
-    while (left > 0) {
-      const size_t want = static_cast<size_t>(std::min<uint64_t>(left, buffer.size()));
-      const size_t got = fread(buffer.data(), 1, want, in);
-      if (got != want) return Fail(source, "changed or unreadable while packing");
-      if (!Write(buffer.data(), got)) return false;
-      left -= got;
-    }
-    return true;
-  }
 
   void Advance(uint64_t n) {
     written_ += n;
@@ -151,7 +112,7 @@ class TemporaryOutput {
   // Copies the first `size` bytes of `in` into the output inside the kernel (through memory
   // where the file systems do not allow that), leaving `in` positioned after them. Returns
   // `*copied` how many were copied: none off Linux, where the caller copies them.
-  bool CopyInKernel(FILE* in, const fs::path& source, uint64_t size, uint64_t* copied) {
+  bool CopyPrefix(FILE* in, const fs::path& source, uint64_t size, uint64_t* copied) override {
     *copied = 0;
 #ifdef __linux__
     if (size == 0 || fflush(stream_) != 0) return true;
@@ -186,10 +147,9 @@ class TemporaryOutput {
   ProgressMeter* meter_;
   uint64_t total_;
   uint64_t written_ = 0;
-  Problem problem_;
 };
 
-bool WriteEntries(const PackPlan& plan, TemporaryOutput* out) {
+bool WriteEntries(const PackPlan& plan, PackSink* out) {
   for (const PlannedEntry& e : plan.entries) {
     uint8_t size[4];
     StoreLe32(size, e.is_directory ? kDirectoryEntrySize : static_cast<uint32_t>(e.size));
@@ -201,7 +161,7 @@ bool WriteEntries(const PackPlan& plan, TemporaryOutput* out) {
   return true;
 }
 
-bool WriteTrailer(const PackPlan& plan, TemporaryOutput* out) {
+bool WriteTrailer(const PackPlan& plan, PackSink* out) {
   const uint8_t zeros[kCertificateAlignment] = {};
   if (!out->Write(zeros, static_cast<size_t>(plan.padding))) return false;
   ArchiveTrailer trailer;
@@ -221,15 +181,52 @@ bool WriteTrailer(const PackPlan& plan, TemporaryOutput* out) {
 
 }  // namespace
 
+bool PackSink::Fail(const fs::path& where, const std::string& what) {
+  problem_ = Problem{where.string(), std::nullopt, what, std::string()};
+  return false;
+}
+
+bool PackSink::CopyPrefix(FILE*, const fs::path&, uint64_t, uint64_t* copied) {
+  *copied = 0;
+  return true;
+}
+
+bool PackSink::Copy(const fs::path& source, uint64_t size, const platform::host::FileIdentity* planned) {
+  platform::host::FileIdentity identity;
+  FILE* in = platform::host::OpenRegularFile(source.string(), &identity);
+  if (in == nullptr) return Fail(source, std::string("cannot open: ") + strerror(errno));
+  if (planned != nullptr && !(identity == *planned)) {
+    fclose(in);
+    return Fail(source, "was replaced after it was checked (by a link, or another file)");
+  }
+  uint64_t copied = 0;
+  bool ok = CopyPrefix(in, source, size, &copied);
+  uint64_t left = size - copied;
+  std::vector<char> buffer(ok && left != 0 ? kCopyChunk : 0);
+  while (ok && left > 0) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(left, buffer.size()));
+    const size_t got = fread(buffer.data(), 1, want, in);
+    ok = got == want ? Write(buffer.data(), got) : Fail(source, "changed or unreadable while packing");
+    left -= got;
+  }
+  const bool longer = ok && fgetc(in) != EOF;
+  fclose(in);
+  if (longer) return Fail(source, "grew while packing");
+  return ok;
+}
+
+bool StreamPackage(const PackOptions& options, const std::string& stub, const PackPlan& plan, PackSink* sink) {
+  bool ok = sink->Write(stub.data(), stub.size()) && WriteEntries(plan, sink);
+  for (int i = 0; ok && i < kSideFileCount; ++i) {
+    if (!options.side_files[i].empty()) ok = sink->Copy(options.side_files[i], plan.side_sizes[i]);
+  }
+  return ok && WriteTrailer(plan, sink);
+}
+
 bool WritePackage(const PackOptions& options, const std::string& stub, const PackPlan& plan, Problem* problem) {
   ProgressMeter meter("packing", plan.total);
   TemporaryOutput out(&meter, plan.total);
-  bool ok = out.Open(options.output) && out.Write(stub.data(), stub.size()) && WriteEntries(plan, &out);
-  for (int i = 0; ok && i < kSideFileCount; ++i) {
-    if (!options.side_files[i].empty()) ok = out.Copy(options.side_files[i], plan.side_sizes[i]);
-  }
-  ok = ok && WriteTrailer(plan, &out) && out.Commit(options.output);
-  if (!ok) {
+  if (!out.Open(options.output) || !StreamPackage(options, stub, plan, &out) || !out.Commit(options.output)) {
     *problem = out.problem();
     return false;
   }

@@ -90,7 +90,92 @@ bool DottedVersion(const std::string& text, uint16_t parts[4]) {
   return count > 0;
 }
 
+// UTF-16 code units as UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf8(const std::u16string& in) {
+  std::string out;
+  for (size_t i = 0; i < in.size(); ++i) {
+    uint32_t c = in[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (in[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// A node read back: where its value and its children stand.
+struct NodeView {
+  size_t end;
+  std::u16string key;
+  std::u16string text;  // the value, when it is text (type 1), up to its terminator
+  size_t children_at;
+};
+
+size_t Align4(size_t at) { return (at + 3) & ~size_t{3}; }
+
+bool ReadNode(const std::string& r, size_t at, size_t limit, NodeView* node) {
+  if (at + 6 > limit || Get16(r, at) < 6 || at + Get16(r, at) > limit) return false;
+  node->end = at + Get16(r, at);
+  const uint16_t value_length = Get16(r, at + 2);
+  const bool text = Get16(r, at + 4) == 1;
+  size_t p = at + 6;
+  node->key.clear();
+  for (; p + 2 <= node->end && Get16(r, p) != 0; p += 2) node->key.push_back(static_cast<char16_t>(Get16(r, p)));
+  if (p + 2 > node->end) return false;
+  const size_t value_at = Align4(p + 2);
+  const size_t value_bytes = text ? 2u * value_length : value_length;
+  if (value_at + value_bytes > node->end && value_length != 0) return false;
+  node->text.clear();
+  for (size_t v = value_at; text && v + 2 <= value_at + value_bytes && Get16(r, v) != 0; v += 2) {
+    node->text.push_back(static_cast<char16_t>(Get16(r, v)));
+  }
+  node->children_at = std::min(Align4(value_at + value_bytes), node->end);
+  return true;
+}
+
+// Calls `visit` with each child of `parent`; false when one is damaged.
+template <typename Visit>
+bool Children(const std::string& r, const NodeView& parent, Visit visit) {
+  for (size_t at = parent.children_at; at + 6 <= parent.end;) {
+    NodeView child;
+    if (!ReadNode(r, at, parent.end, &child) || !visit(child)) return false;
+    at = Align4(child.end);
+  }
+  return true;
+}
+
 }  // namespace
+
+bool ReadVersionStrings(const std::string& resource, std::map<std::string, std::string>* strings) {
+  strings->clear();
+  NodeView root;
+  if (!ReadNode(resource, 0, resource.size(), &root) || root.key != u"VS_VERSION_INFO") return false;
+  return Children(resource, root, [&](const NodeView& info) {
+    if (info.key != u"StringFileInfo") return true;
+    return Children(resource, info, [&](const NodeView& table) {
+      return Children(resource, table, [&](const NodeView& s) {
+        (*strings)[Utf8(s.key)] = Utf8(s.text);
+        return true;
+      });
+    });
+  });
+}
 
 const std::vector<std::string>& VersionKeys() {
   static const std::vector<std::string> keys = {

@@ -26,5 +26,8 @@ const std::vector<std::string>& VersionKeys();
 // version that does not begin with a number, or a value that is not UTF-8.
 bool BuildVersionResource(const std::map<std::string, std::string>& strings, std::string* resource,
                           Problem* problem);
+// The strings of a version resource (key -> UTF-8 value), of every string table it holds;
+// false when `resource` is not a well-formed VS_VERSIONINFO.
+bool ReadVersionStrings(const std::string& resource, std::map<std::string, std::string>* strings);
 
 }  // namespace pe
