@@ -1,5 +1,6 @@
-// The host platform's common part: the target (a directory or the catalogue), the catalogue
-// itself, and the seam's file calls, which act on whichever target the packer named.
+// The host platform's common part: the target (a directory or the catalogue) and the seam's
+// file calls, which act on whichever target the packer named. The catalogue itself is
+// host_catalogue.cpp.
 #include "host_files.h"
 
 #include <errno.h>
@@ -92,67 +93,6 @@ bool HostComponents(const char* path, std::vector<std::string>* out) {
   }
 }
 
-namespace {
-
-// A catalogued name as Windows compares names: every letter in upper case (ASCII only for a
-// name the code page cannot spell, which the catalogue refuses anyway).
-std::string CatalogueKey(const std::string& name) {
-  std::string host_name;
-  if (ConvertEncoding(g_target.codepage.c_str(), "UTF-8", name, &host_name)) return WindowsUpperCase(host_name);
-  std::string key = name;
-  UpperAsciiInPlace(&key[0]);
-  return key;
-}
-
-// ---- The catalogue -----------------------------------------------------------------------
-
-const CatalogueEntry* Catalogued(const std::string& name) {
-  const auto found = g_target.by_key.find(CatalogueKey(name));
-  return found == g_target.by_key.end() ? nullptr : &g_target.entries[found->second];
-}
-
-// Records an entry, findable by its name from then on.
-size_t Record(const char* path, bool is_directory) {
-  g_target.entries.push_back(CatalogueEntry{path, is_directory, 0});
-  const size_t index = g_target.entries.size() - 1;
-  g_target.by_key[CatalogueKey(path)] = index;
-  return index;
-}
-
-// A name may be recorded when it converts and its directory was recorded before it.
-bool CatalogueAccepts(const char* path) {
-  std::vector<std::string> components;
-  if (!HostComponents(path, &components)) return false;
-  const std::string name(path);
-  const size_t cut = name.rfind('\\');
-  if (cut != std::string::npos) {
-    const CatalogueEntry* parent = Catalogued(name.substr(0, cut));
-    if (parent == nullptr || !parent->is_directory) return Refuse(Refusal::kNoParent);
-  }
-  return true;
-}
-
-bool CatalogueDirectory(const char* path) {
-  if (!CatalogueAccepts(path)) return false;
-  if (Catalogued(path) != nullptr) return Refuse(Refusal::kExists);
-  Record(path, true);
-  return true;
-}
-
-File* CatalogueFile(const char* path) {
-  if (!CatalogueAccepts(path)) return nullptr;
-  const CatalogueEntry* same = Catalogued(path);
-  if (same != nullptr && same->is_directory) {
-    Refuse(Refusal::kExists);
-    return nullptr;
-  }
-  auto* file = new File;
-  file->catalogue_index = Record(path, false);
-  return file;
-}
-
-}  // namespace
-
 bool TargetDirectory(const std::string& host_directory, const std::string& codepage) {
   ClearTarget();
   if (!OpenTargetDirectory(host_directory)) return false;
@@ -165,13 +105,6 @@ bool TargetDirectoryByFullPaths(const std::string& host_directory, const std::st
   if (!TargetDirectory(host_directory, codepage)) return false;
   g_target.full_path_prefix = host_directory;
   return true;
-}
-
-void TargetCatalogue(const std::string& codepage, CatalogueObserver* observer) {
-  ClearTarget();
-  g_target.kind = TargetKind::kCatalogue;
-  g_target.codepage = codepage;
-  g_target.observer = observer;
 }
 
 void ClearTarget() {
@@ -218,13 +151,6 @@ void DiscardReplacements() {
 }
 
 bool ExistedBefore(const char* path) { return g_target.existed.count(path) != 0; }
-
-std::vector<CatalogueEntry> TakeCatalogue() {
-  std::vector<CatalogueEntry> out;
-  out.swap(g_target.entries);
-  g_target.by_key.clear();
-  return out;
-}
 
 File* OpenHostFile(const std::string& host_path) { return WrapStream(fopen(host_path.c_str(), "rb")); }
 

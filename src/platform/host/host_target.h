@@ -77,6 +77,10 @@ Refusal RefusalForErrno(int error);
 // otherwise.
 bool HostComponents(const char* path, std::vector<std::string>* out);
 
+// ---- The catalogue (host_catalogue.cpp) ----------------------------------------------------
+bool CatalogueDirectory(const char* path);
+File* CatalogueFile(const char* path);
+
 // ---- The directory target, one implementation per system ---------------------------------
 bool OpenTargetDirectory(const std::string& host_directory);
 void CloseTargetDirectory();
