@@ -290,3 +290,26 @@ def run_scenarios(doc, scenarios):
             return 1
     print(f"PASS {sys.argv[1]}")
     return 0
+
+
+def nsis_installer_sea(work, registry_line):
+    """A self-extractor whose Setup.exe is a real third-party installer, built here with
+    makensis: it installs payload.txt into Program Files and runs `registry_line` (an NSIS
+    registry instruction). Skips when makensis is missing."""
+    if shutil.which("makensis") is None:
+        raise SystemExit(SKIP)
+    script = work / "setup.nsi"
+    script.write_text("\n".join([
+        "Unicode true", 'Name "KOV SEA NSIS sample"', 'OutFile "Setup.exe"', "RequestExecutionLevel admin",
+        "SilentInstall silent", r'InstallDir "$PROGRAMFILES\KovseaNsisSample"', "Section", '  SetOutPath "$INSTDIR"',
+        '  File "payload.txt"', "  " + registry_line, "SectionEnd", ""]))
+    (work / "payload.txt").write_text("installed by a real NSIS installer\n")
+    proc = subprocess.run(["makensis", "-V1", str(script)], cwd=work, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT)
+    check(proc.returncode == 0, f"makensis failed: {proc.stdout.decode()}")
+    tree = work / "tree"
+    (tree / "Disk1").mkdir(parents=True)
+    shutil.move(str(work / "Setup.exe"), tree / "Disk1" / "Setup.exe")
+    sea = work / "nsis-product.exe"
+    pack(tree, sea)
+    return tree, sea

@@ -10,7 +10,7 @@ import subprocess
 import sys
 import time
 
-from harness import (Failure, PROGRESS_CAPTION, SHARED_PREFIX, WIN_BIN, Wine, check, entry, expected_listing, fixture_env,
+from harness import (Failure, PROGRESS_CAPTION, nsis_installer_sea, SHARED_PREFIX, WIN_BIN, Wine, check, entry, expected_listing, fixture_env,
                      installer_tree, kov_dirs, pack, packed_product, private_wine, probe, read_log, root_of,
                      run_scenarios, setup_line, visible_window, wait_until, click_control, press_key, win_path,
                      window_state, write_sea)
@@ -284,31 +284,7 @@ def restart_reaches_the_platform(work):
 def real_installer(work):
     """A real installer nobody here wrote: an NSIS Setup.exe that installs a file and asks
     for a restart through "Reboot" = 1."""
-    if shutil.which("makensis") is None:
-        raise SystemExit(77)
-    script = work / "setup.nsi"
-    script.write_text(r'''
-Unicode true
-Name "KOV SEA NSIS sample"
-OutFile "Setup.exe"
-RequestExecutionLevel admin
-SilentInstall silent
-InstallDir "$PROGRAMFILES\KovseaNsisSample"
-Section
-  SetOutPath "$INSTDIR"
-  File "payload.txt"
-  WriteRegDWORD HKLM "Software\Orvane\KOV" "Reboot" 1
-SectionEnd
-''')
-    (work / "payload.txt").write_text("installed by a real NSIS installer\n")
-    proc = subprocess.run(["makensis", "-V1", str(script)], cwd=work, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT)
-    check(proc.returncode == 0, f"makensis failed: {proc.stdout.decode()}")
-    tree = work / "tree"
-    (tree / "Disk1").mkdir(parents=True)
-    shutil.move(str(work / "Setup.exe"), tree / "Disk1" / "Setup.exe")
-    sea = work / "nsis-product.exe"
-    pack(tree, sea)
+    tree, sea = nsis_installer_sea(work, r'WriteRegDWORD HKLM "Software\Orvane\KOV" "Reboot" 1')
     with private_wine() as wine:
         witness_log = work / "witness.txt"
         witness = wine.start(WIN_BIN / "session_witness.exe", win_path(witness_log))

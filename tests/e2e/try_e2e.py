@@ -14,7 +14,7 @@ import shutil
 import subprocess
 import sys
 
-from harness import (KOVSEA, ROOT, SKIP, WIN_BIN, Failure, check, entry, fixture_env, installer_tree, pack,
+from harness import (KOVSEA, ROOT, SKIP, WIN_BIN, Failure, check, entry, fixture_env, installer_tree, nsis_installer_sea, pack,
                      read_log, run_scenarios, write_sea)
 
 SCHEMA = ROOT / "docs" / "kovsea-try.schema.json"
@@ -128,30 +128,7 @@ def try_real_installer(work):
     """A real third-party installer as Setup.exe: an NSIS installer built here that installs
     a file into Program Files and writes a value into the product key. --keep keeps the
     prefix, where the installed file is found."""
-    if shutil.which("makensis") is None:
-        raise SystemExit(SKIP)
-    script = work / "setup.nsi"
-    script.write_text(r'''
-Unicode true
-Name "KOV SEA NSIS sample"
-OutFile "Setup.exe"
-RequestExecutionLevel admin
-SilentInstall silent
-InstallDir "$PROGRAMFILES\KovseaNsisSample"
-Section
-  SetOutPath "$INSTDIR"
-  File "payload.txt"
-  WriteRegStr HKLM "Software\Orvane\KOV" "InstalledBy" "NSIS sample"
-SectionEnd
-''')
-    (work / "payload.txt").write_text("installed by a real NSIS installer\n")
-    proc = subprocess.run(["makensis", "-V1", str(script)], cwd=work, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    check(proc.returncode == 0, f"makensis failed: {proc.stdout.decode()}")
-    tree = work / "tree"
-    (tree / "Disk1").mkdir(parents=True)
-    shutil.move(str(work / "Setup.exe"), tree / "Disk1" / "Setup.exe")
-    sea = work / "nsis-product.exe"
-    pack(tree, sea)
+    tree, sea = nsis_installer_sea(work, r'WriteRegStr HKLM "Software\Orvane\KOV" "InstalledBy" "NSIS sample"')
     keep = work / "kept"
     proc = subprocess.run([str(KOVSEA), "try", "--headless", "--keep", str(keep), "--json", str(sea)], env=try_env(),
                           stdout=subprocess.PIPE, timeout=300)
