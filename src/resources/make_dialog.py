@@ -48,15 +48,16 @@ def template(d):
     controls = [
         # id, class, text, style, extended style, x, y, width, height
         (d["IDC_PROMPT"], STATIC, d["PROGRESS_DIALOG_PROMPT"], WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 0,
-         39, 12, 150, 25),
+         39, 12, d["PROMPT_WIDTH"], d["PROMPT_HEIGHT"]),
         (0xFFFF, STATIC, d["IDI_PROGRESS_ICON"], WS_CHILD | WS_VISIBLE | SS_ICON, 0, 9, 13, 20, 20),
-        (IDCANCEL, BUTTON, "&Cancel", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0,
-         88, 55, 50, 14),
+        (IDCANCEL, BUTTON, d["PROGRESS_DIALOG_CANCEL"], WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 0,
+         88, 55, d["CANCEL_WIDTH"], 14),
         (d["IDC_PROGRESS"], "msctls_progress32", "Progress1",
          WS_CHILD | WS_VISIBLE | WS_BORDER | PBS_SMOOTH, WS_EX_CLIENTEDGE, 39, 38, 150, 9),
     ]
     style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT
-    out = struct.pack("<HHIIIHhhhh", 1, 0xFFFF, 0, 0, style, len(controls), 0, 0, 199, 74)
+    out = struct.pack("<HHIIIHhhhh", 1, 0xFFFF, 0, 0, style, len(controls), 0, 0, d["PROGRESS_DIALOG_WIDTH"],
+                      d["PROGRESS_DIALOG_HEIGHT"])
     out += b"\0\0" + b"\0\0" + wstr(d["PROGRESS_DIALOG_CAPTION"])
     out += struct.pack("<HHBB", 8, 0, 0, 1) + wstr("MS Sans Serif")
     for control_id, cls, text, cstyle, ex, x, y, w, h in controls:

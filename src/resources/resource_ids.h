@@ -15,5 +15,14 @@
 #define PROGRESS_DIALOG_CAPTION "KOV Self-Extracting Archive"
 #define PROGRESS_DIALOG_PROMPT \
   "Please wait while KOV extracts the files which will install this application."
+#define PROGRESS_DIALOG_CANCEL "&Cancel"
+
+/* The room the dialog gives its texts, in dialog units; the packer measures translations
+   against it. */
+#define PROGRESS_DIALOG_WIDTH 199
+#define PROGRESS_DIALOG_HEIGHT 74
+#define PROMPT_WIDTH 150
+#define PROMPT_HEIGHT 25
+#define CANCEL_WIDTH 50
 
 #endif

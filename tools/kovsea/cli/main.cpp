@@ -50,6 +50,17 @@ CLI::App* ReaderCommand(CLI::App* app, const char* name, const char* description
   return command;
 }
 
+// Translations: the .po files and whether English may stand in for what they leave out.
+void AddTextsOptions(CLI::App* command, PackOptions* options) {
+  command->add_option("--texts", options->texts,
+                      "a translation (.po, from kovsea texts --template) whose language the "
+                      "stub's texts are also given in (repeatable)")
+      ->type_name("FILE.po")
+      ->check(CLI::ExistingFile);
+  command->add_flag("--allow-untranslated", options->allow_untranslated,
+                    "keep the English text where a translation is fuzzy or empty");
+}
+
 // The options `pack` and `check` share: the tree, the side files, the code page and the
 // temporary directory the check assumes.
 void AddTreeOptions(CLI::App* command, PackOptions* options) {
@@ -63,6 +74,7 @@ void AddTreeOptions(CLI::App* command, PackOptions* options) {
                       "length of the user's temporary directory the paths must fit under "
                       "(default 49: C:\\Users\\ with a 20-character user name and "
                       "\\AppData\\Local\\Temp\\)");
+  AddTextsOptions(command, options);
 }
 
 void AddVersionInfo(CLI::App* command, std::map<std::string, std::string>* version_info) {
@@ -100,6 +112,8 @@ void AddTrustOptions(CLI::App* verify, TrustPins* pins, PackOptions* against, st
   }
   verify->add_option("--stub", *stub, "with --against: as for pack")->needs(dir);
   verify->add_option("--icon", against->icon, "with --against: as for pack")->needs(dir);
+  verify->add_option("--texts", against->texts, "with --against: as for pack")->type_name("FILE.po")->needs(dir);
+  verify->add_flag("--allow-untranslated", against->allow_untranslated, "with --against: as for pack")->needs(dir);
   AddVersionInfo(verify, &against->version_info);
 }
 
@@ -203,6 +217,17 @@ int main(int argc, char** argv) {
   diff->add_option("NEW", diff_new, "the later self-extractor")->required();
   AddCodepage(diff, &diff_codepage, "Windows code page of the entry names (default 1252)");
   diff->add_flag("--json", diff_json, "print the result as JSON");
+  bool texts_template = false;
+  fs::path texts_output;
+  CLI::App* texts = app.add_subcommand("texts", "write the template translators start from");
+  texts->footer(
+      "With --template, writes a gettext template (.pot) of every text the self-extractor can\n"
+      "show: its messages, the progress dialog's caption, text and button, each with a comment\n"
+      "saying when it appears. Translate it with the usual tools (msginit -i kovsea.pot -l de,\n"
+      "then an editor), and give each translation to pack with --texts: users whose Windows\n"
+      "shows that language see it, everyone else English.");
+  texts->add_flag("--template", texts_template, "write the template")->required();
+  texts->add_option("-o,--output", texts_output, "the file to write (default: standard output)")->type_name("FILE");
 #ifndef _WIN32
   TryOptions try_options;
   CLI::App* try_command = app.add_subcommand("try", "run a self-extractor in a throwaway Wine sandbox and report");
@@ -306,6 +331,7 @@ int main(int argc, char** argv) {
   }
   if (*extract) return ExtractCommand(file, out_dir, force, codepage);
   if (*diff) return DiffCommand(diff_old, diff_new, diff_json, diff_codepage);
+  if (*texts) return TextsTemplateCommand(texts_output, KOVSEA_VERSION);
 #ifndef _WIN32
   if (*try_command) return TryCommand(try_options, FindObserver(argv[0]));
 #endif

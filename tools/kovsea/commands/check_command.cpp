@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "json.h"
 #include "pack_plan.h"
+#include "translations.h"
 
 namespace fs = std::filesystem;
 
@@ -15,7 +16,10 @@ int CheckCommand(const PackOptions& options, bool json) {
   // The layout is checked with the stub that would be packed; without one, with the largest
   // the stub may grow to.
   const uint64_t stub_size = options.stub.empty() ? kLargestStub : fs::file_size(options.stub, error);
-  const PackPlan plan = PlanPack(options, error ? kLargestStub : stub_size);
+  PackPlan plan = PlanPack(options, error ? kLargestStub : stub_size);
+  // The translations are checked as pack checks them.
+  std::vector<Translation> translations;
+  LoadTranslations(options.texts, options.allow_untranslated, &translations, &plan.problems);
   const bool ok = plan.problems.empty();
   if (json) {
     fputs(JsonReport(ok,

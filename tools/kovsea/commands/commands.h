@@ -59,6 +59,8 @@ struct TryOptions {
 // watching, and reports what the installer saw, what was left and what was asked of the
 // system.
 int TryCommand(const TryOptions& options, const std::filesystem::path& observer);
+// Writes the translators' template to `output` (standard output when empty).
+int TextsTemplateCommand(const std::filesystem::path& output, const std::string& version);
 // Extracts into `out_dir`, which must be empty unless `force`.
 int ExtractCommand(const std::filesystem::path& file, const std::filesystem::path& out_dir, bool force,
                    const Codepage& codepage);

@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "json.h"
+#include "languages.h"
 #include "sea_diff.h"
 #include "side_files.h"
 
@@ -56,7 +57,9 @@ std::vector<JsonField> DiffFields(const SeaDiff& d) {
           {"stub", JsonObject({{"same", JsonBool(d.stub.same)},
                                {"program_same", JsonBool(d.stub.program_same)},
                                {"version", JsonObject(version)},
-                               {"icon_same", JsonBool(d.stub.icon_same)}})},
+                               {"icon_same", JsonBool(d.stub.icon_same)},
+                               {"languages", JsonObject({{"old", LanguagesJson(d.stub.old_languages)},
+                                                         {"new", LanguagesJson(d.stub.new_languages)}})}})},
           {"signature", JsonObject({{"old", SignatureJson(d.old_signature)}, {"new", SignatureJson(d.new_signature)}})}};
 }
 
@@ -87,6 +90,9 @@ void PrintDiff(const fs::path& old_path, const fs::path& new_path, const SeaDiff
     stub += "; " + key + " " + Shown(change.old_value) + " -> " + Shown(change.new_value);
   }
   if (!d.stub.same) stub += d.stub.icon_same ? "; the same icon" : "; another icon";
+  if (d.stub.old_languages != d.stub.new_languages) {
+    stub += "; texts in " + LanguagesText(d.stub.old_languages) + " -> " + LanguagesText(d.stub.new_languages);
+  }
   printf("stub: %s\n", stub.c_str());
   printf("signature: %s -> %s\n", SignedBy(d.old_signature).c_str(), SignedBy(d.new_signature).c_str());
   printf("payload: %s\n", d.SamePayload() ? "the same" : "differs");

@@ -5,9 +5,11 @@
 #include "deployment_facts.h"
 #include "digest.h"
 #include "json.h"
+#include "languages.h"
 #include "reading.h"
 #include "side_files.h"
 #include "signature.h"
+#include "stub_image.h"
 
 namespace fs = std::filesystem;
 namespace host = platform::host;
@@ -55,11 +57,18 @@ std::string SignatureJsonOf(const Sea& sea) {
   return SignatureJson(report);
 }
 
+// The languages the stub part shows its texts in.
+std::vector<uint16_t> LanguagesOf(const Sea& sea) {
+  std::string stub;
+  return ReadStubPart(sea, &stub) ? StubLanguages(stub) : std::vector<uint16_t>();
+}
+
 void PrintTable(const Sea& sea, const std::vector<host::CatalogueEntry>& entries, const Codepage& codepage) {
   const ArchiveTrailer& t = sea.trailer;
   printf("archive offset %u, size %u bytes, %u entries, %s\n", t.archive_offset, t.archive_size,
          t.entry_count, DescribeSignature(sea.location).c_str());
   printf("sha256 %s\n", FileDigest(sea).c_str());
+  printf("languages: %s\n", LanguagesText(LanguagesOf(sea)).c_str());
   for (const auto& e : entries) {
     if (e.is_directory) {
       printf("  dir  %12s  %s\n", "-", codepage.ToDisplay(e.name).c_str());
@@ -107,6 +116,7 @@ int ListCommand(const fs::path& path, bool json, const Codepage& codepage) {
                       {"entry_count", JsonNumber(t.entry_count)},
                       {"entries", EntriesJson(entries, &digests, codepage)},
                       {"side_files", SideFilesJson(sea)},
+                      {"languages", LanguagesJson(LanguagesOf(sea))},
                       // A damaged stream installs nothing: no facts of what it would need.
                       {"deployment", problems.empty() ? DeploymentJson(FactsOf(entries, t)) : "null"}},
                      ProblemsJson(problems))

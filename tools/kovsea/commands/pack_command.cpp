@@ -12,13 +12,14 @@ int PackCommand(const PackOptions& options, bool json) {
   std::string stub;
   Problem problem;
   PackPlan plan;
-  bool ok = PrepareStub(options, &stub, &problem);
+  Problems problems;
+  bool ok = PrepareStub(options, &stub, &problems);
   if (ok) {
     plan = PlanPack(options, stub.size());
     ok = plan.problems.empty() && WritePackage(options, stub, plan, &problem);
+    problems = plan.problems;
+    if (!ok && problems.empty()) problems.push_back(problem);
   }
-  Problems problems = plan.problems;
-  if (!ok && problems.empty()) problems.push_back(problem);
   if (json) {
     fputs(JsonReport(ok,
                      {{"output", ok ? JsonString(options.output.string()) : "null"},

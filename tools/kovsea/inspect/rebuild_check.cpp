@@ -131,8 +131,8 @@ std::string RebuiltRegion(Sea* sea, const PackOptions& options, const PackPlan& 
 Problems CompareWithRebuild(Sea* sea, const PackOptions& options, RebuildComparison* comparison) {
   *comparison = RebuildComparison();
   std::string stub;
-  Problem problem;
-  if (!PrepareStub(options, &stub, &problem)) return {problem};
+  Problems refused;
+  if (!PrepareStub(options, &stub, &refused)) return refused;
   const PackPlan plan = PlanPack(options, stub.size());
   if (!plan.problems.empty()) return plan.problems;
   // What the file held before it was signed: up to the trailer's end, where the signer's

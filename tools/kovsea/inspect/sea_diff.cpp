@@ -16,34 +16,12 @@ namespace host = platform::host;
 
 namespace {
 
-// The stub part of a file must be small enough to read whole: the stub's size budget is far
-// below this.
-constexpr uint64_t kLargestStubPart = 256u << 20;
-
 struct Contents {
   std::vector<DiffEntry> entries;
   std::optional<DiffEntry> side_files[kSideFileCount];
   std::string stub;  // the stub part, the signer's header fields zeroed
   SignatureReport signature;
 };
-
-bool ReadStubPart(const Sea& sea, std::string* stub) {
-  const uint64_t size = sea.trailer.archive_offset;
-  if (size > kLargestStubPart) return false;
-  stub->assign(static_cast<size_t>(size), '\0');
-  if (!platform::SeekTo(sea.file, 0) || platform::ReadBytes(sea.file, &(*stub)[0], stub->size()) != stub->size()) {
-    return false;
-  }
-  pe::ImageDigestLayout layout;
-  Problem ignored;
-  if (pe::ReadImageDigestLayout(sea.file, sea.location.file_length, &layout, &ignored)) {
-    for (const auto& field : {std::make_pair(layout.checksum_at, pe::kCheckSumSize),
-                              std::make_pair(layout.table_entry_at, pe::kDataDirectoryEntrySize)}) {
-      if (field.first + field.second <= stub->size()) stub->replace(field.first, field.second, field.second, '\0');
-    }
-  }
-  return true;
-}
 
 bool ReadContents(const fs::path& path, const Codepage& codepage, Contents* contents, Problems* problems) {
   Sea sea;
@@ -149,6 +127,8 @@ StubDiff DiffStubs(const std::string& old_stub, const std::string& new_stub) {
   pe::ReadResources(old_stub, &old_tree, &ignored);
   pe::ReadResources(new_stub, &new_tree, &ignored);
   diff.icon_same = IconOf(old_tree) == IconOf(new_tree);
+  diff.old_languages = StubLanguages(old_stub);
+  diff.new_languages = StubLanguages(new_stub);
   const auto old_version = VersionOf(old_tree);
   const auto new_version = VersionOf(new_tree);
   for (const auto& [key, value] : old_version) {

@@ -40,6 +40,8 @@ struct StubDiff {
   bool program_same = false;  // every section but the resources holds the same bytes
   std::map<std::string, VersionChange> version;  // the strings that differ
   bool icon_same = false;     // the program's icon group holds the same images
+  std::vector<uint16_t> old_languages;  // the languages its texts are given in (StubLanguages)
+  std::vector<uint16_t> new_languages;
 };
 
 struct SeaDiff {

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "host_files.h"
+#include "authenticode.h"
 
 namespace fs = std::filesystem;
 
@@ -131,4 +132,26 @@ bool OpenUsableSea(const fs::path& path, Sea* sea, Problems* problems) {
   }
   *problems = TrailerProblems(*sea);
   return problems->empty();
+}
+
+// The stub part of a file must be small enough to read whole: the stub's size budget is far
+// below this.
+constexpr uint64_t kLargestStubPart = 256u << 20;
+
+bool ReadStubPart(const Sea& sea, std::string* stub) {
+  const uint64_t size = sea.trailer.archive_offset;
+  if (size > kLargestStubPart) return false;
+  stub->assign(static_cast<size_t>(size), '\0');
+  if (!platform::SeekTo(sea.file, 0) || platform::ReadBytes(sea.file, &(*stub)[0], stub->size()) != stub->size()) {
+    return false;
+  }
+  pe::ImageDigestLayout layout;
+  Problem ignored;
+  if (pe::ReadImageDigestLayout(sea.file, sea.location.file_length, &layout, &ignored)) {
+    for (const auto& field : {std::make_pair(layout.checksum_at, pe::kCheckSumSize),
+                              std::make_pair(layout.table_entry_at, pe::kDataDirectoryEntrySize)}) {
+      if (field.first + field.second <= stub->size()) stub->replace(field.first, field.second, field.second, '\0');
+    }
+  }
+  return true;
 }

@@ -38,3 +38,6 @@ Problems TrailerProblems(const Sea& sea);
 std::string DescribeSignature(const TrailerLocation& location);
 // Opens `path` and refuses it, with every problem, unless its trailer is usable.
 bool OpenUsableSea(const std::filesystem::path& path, Sea* sea, Problems* problems);
+// Reads the stub part (everything in front of the archive) whole, the fields a code signer
+// rewrites (the checksum, the certificate table's entry) zeroed; false when it cannot be read.
+bool ReadStubPart(const Sea& sea, std::string* stub);

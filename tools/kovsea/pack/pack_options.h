@@ -1,5 +1,6 @@
 // What `kovsea pack` and `kovsea check` are asked to do: the tree, the side files, the code
-// page, the stub and its resources, and the temporary directory the layout is checked for.
+// page, the stub and its resources (icon, version, texts in other languages), and the
+// temporary directory the layout is checked for.
 #pragma once
 
 #include <stdint.h>
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "codepage.h"
 #include "install_layout.h"
@@ -25,4 +27,6 @@ struct PackOptions {
   std::filesystem::path icon;                        // replaces the program's icon when given
   std::map<std::string, std::string> version_info;   // a version resource when not empty
   uint32_t temp_length = kDefaultTempLength;
+  std::vector<std::filesystem::path> texts;          // translators' .po files
+  bool allow_untranslated = false;                   // English for what they leave untranslated
 };

@@ -1,0 +1,220 @@
+// Translations of the stub's texts: .po files read with libgettextpo and refused for what
+// would show badly, the room a text takes, and the resources a translation becomes.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "dialog_template.h"
+#include "resource_tree.h"
+#include "stub_image.h"
+#include "stub_texts.h"
+#include "string_table.h"
+#include "text_measure.h"
+#include "translations.h"
+#include "utf16.h"
+#include "whole_file.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Translations : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kovsea-texts-XXXXXX";
+    dir = mkdtemp(tmpl);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  // A .po file for `language` with every text translated as "T:<context>", `change` applied
+  // to the entry of `context` (its msgstr replaced, or the entry's lines replaced whole when
+  // `whole_entry`).
+  fs::path Po(const std::string& name, const std::string& language, const std::string& context = "",
+              const std::string& change = "", bool whole_entry = false) {
+    std::string text = "msgid \"\"\nmsgstr \"\"\n\"Language: " + language +
+                       "\\n\"\n\"Content-Type: text/plain; charset=UTF-8\\n\"\n";
+    for (const StubText& t : StubTexts()) {
+      std::string entry = std::string("\nmsgctxt \"") + t.context + "\"\nmsgid \"" + t.english + "\"\nmsgstr \"" +
+                          "T:" + t.context + "\"\n";
+      if (context == t.context) {
+        entry = whole_entry ? change
+                            : std::string("\nmsgctxt \"") + t.context + "\"\nmsgid \"" + t.english + "\"\nmsgstr \"" +
+                                  change + "\"\n";
+      }
+      text += entry;
+    }
+    const fs::path path = dir / name;
+    std::ofstream(path) << text;
+    return path;
+  }
+
+  // The problems of loading `files`; "" when they load.
+  std::string Problems(const std::vector<fs::path>& files, bool allow_untranslated = false) {
+    std::vector<Translation> loaded;
+    ::Problems problems;
+    LoadTranslations(files, allow_untranslated, &loaded, &problems);
+    std::string text;
+    for (const Problem& p : problems) text += ProblemText(p) + "\n";
+    return text;
+  }
+
+  fs::path dir;
+};
+
+TEST_F(Translations, ACompleteFileLoadsWithItsLanguage) {
+  std::vector<Translation> loaded;
+  ::Problems problems;
+  ASSERT_TRUE(LoadTranslations({Po("de.po", "de_DE")}, false, &loaded, &problems));
+  ASSERT_EQ(loaded.size(), 1u);
+  EXPECT_EQ(loaded[0].language->id, 0x0407);
+  EXPECT_EQ(loaded[0].texts.size(), StubTexts().size());
+  EXPECT_EQ(loaded[0].texts.at("IDCANCEL"), "T:IDCANCEL");
+}
+
+// Each refusal names the file and the entry; the fix is in the line too.
+TEST_F(Translations, RefusesWhatWouldShowBadly) {
+  const std::string fuzzy_entry = "\n#, fuzzy\nmsgctxt \"IDCANCEL\"\nmsgid \"&Cancel\"\nmsgstr \"&Abbrechen\"\n";
+  struct Case {
+    const char* language;
+    const char* context;
+    std::string change;
+    bool whole_entry;
+    const char* expected;
+  } cases[] = {
+      {"de", "IDCANCEL", fuzzy_entry, true, "entry \"IDCANCEL\": marked fuzzy"},
+      {"de", "IDS_ERR_NOT_SEA", "", false, "entry \"IDS_ERR_NOT_SEA\": not translated"},
+      {"de", "IDS_ERR_TEMP_DIR", "", true, "entry \"IDS_ERR_TEMP_DIR\": missing"},
+      {"de", "IDCANCEL", "\nmsgctxt \"IDCANCEL\"\nmsgid \"Cancel\"\nmsgstr \"Abbrechen\"\n", true,
+       "its msgid \"Cancel\" is not the stub's text"},
+      {"de", "IDCANCEL", "\nmsgctxt \"IDOK\"\nmsgid \"OK\"\nmsgstr \"OK\"\n", true, "entry \"IDOK\": the stub has no such text"},
+      {"", "", "", false, "names no language"},
+      {"xx", "", "", false, "knows no Windows language for \"Language: xx\""},
+      {"en_US", "", "", false, "US English, the stub's own language"},
+      // Greek is shown in code page 1253, which has no Ł; Japanese in 932, which has no ä.
+      {"el", "IDS_ERROR_TITLE", "Σφάλμα Łódź", false, "has 'Ł', which code page 1253 cannot spell"},
+      {"ja", "IDS_ERROR_TITLE", "エラー ä", false, "has 'ä', which code page 932 cannot spell"},
+      {"de", "IDCANCEL", "&Abbrechen jetzt", false, "is 15 average characters wide; the button holds 10"},
+      {"ja", "IDCANCEL", "キャンセル(&C)", false, "is 13 average characters wide; the button holds 10"},
+      {"de", "IDD_EXTRACT_PROGRESS", std::string(48, 'x'), false, "the dialog's caption holds 47"},
+      {"de", "IDC_PROMPT", std::string(4 * 38, 'w'), false, "takes 5 lines of 37 average characters"},
+      {"de", "IDC_PROMPT", "x\\n\\n\\ny", false, "takes 4 lines"},
+      {"de", "IDCANCEL", "\nmsgctxt \"IDCANCEL\"\nmsgid \"&Cancel\nmsgstr \"x\"\n", true, "de.po: line"},
+  };
+  for (const Case& c : cases) {
+    const std::string problems = Problems({Po("de.po", c.language, c.context, c.change, c.whole_entry)});
+    EXPECT_NE(problems.find(c.expected), std::string::npos) << c.expected << "\ngot: " << problems;
+    EXPECT_EQ(problems.rfind((dir / "de.po").string(), 0), 0u) << problems;
+  }
+}
+
+TEST_F(Translations, AllowUntranslatedKeepsEnglishButNotForMissingEntries) {
+  const std::string fuzzy = "\n#, fuzzy\nmsgctxt \"IDCANCEL\"\nmsgid \"&Cancel\"\nmsgstr \"&Abbrechen\"\n";
+  std::vector<Translation> loaded;
+  ::Problems problems;
+  ASSERT_TRUE(LoadTranslations({Po("a.po", "de", "IDCANCEL", fuzzy, true)}, true, &loaded, &problems));
+  EXPECT_EQ(loaded[0].texts.count("IDCANCEL"), 0u);  // English stays
+  EXPECT_NE(Problems({Po("b.po", "fr", "IDCANCEL", "", true)}, true).find("missing"), std::string::npos);
+}
+
+TEST_F(Translations, TwoFilesForOneLanguageAreRefused) {
+  const std::string problems = Problems({Po("de.po", "de"), Po("de_DE.po", "de_DE.UTF-8"), Po("ja.po", "ja")});
+  EXPECT_NE(problems.find("de_DE.po: is de-DE, as " + (dir / "de.po").string() + " is"), std::string::npos) << problems;
+  EXPECT_EQ(problems.find("ja.po"), std::string::npos) << problems;
+}
+
+TEST(TextMeasure, CountsAverageCharactersAndWrapsAsAStaticControl) {
+  EXPECT_EQ(TextWidth("&Cancel"), 6);
+  EXPECT_EQ(TextWidth("Save && quit"), 11);
+  EXPECT_EQ(TextWidth("キャンセル"), 10);
+  EXPECT_EQ(TextWidth("\xff"), -1);
+  const TextRoom prompt = PromptRoom();
+  EXPECT_EQ(WrappedLines(FindStubText("IDC_PROMPT")->english, prompt.width), 3);
+  EXPECT_EQ(WrappedLines(std::string(37, 'a') + " b", 37), 2);
+  EXPECT_EQ(WrappedLines(std::string(75, 'a'), 37), 3);  // a word longer than a line breaks
+  EXPECT_EQ(WrappedLines("あいうえおかきくけこさしすせそたちつてと", 37), 2);  // 40 units, no blanks needed
+  // Every English text fits its own room.
+  for (const StubText& t : StubTexts()) {
+    if (t.place == TextPlace::kMessage) continue;
+    const TextRoom room = t.place == TextPlace::kCaption ? CaptionRoom() : t.place == TextPlace::kPrompt ? prompt : ButtonRoom();
+    EXPECT_LE(WrappedLines(t.english, room.width), room.lines) << t.context;
+  }
+}
+
+TEST(StringTable, BlocksRoundTripAndACutBlockIsRefused) {
+  pe::StringBlock block;
+  block.strings[7] = u"Grüße";
+  block.strings[15] = u"x";
+  const std::string bytes = pe::BuildStringBlock(block);
+  EXPECT_EQ(bytes.size(), 16u * 2 + 2 * 6);
+  pe::StringBlock back;
+  Problem problem;
+  ASSERT_TRUE(pe::ParseStringBlock(bytes, &back, &problem));
+  EXPECT_EQ(back.strings[7], u"Grüße");
+  EXPECT_EQ(back.strings[15], u"x");
+  EXPECT_FALSE(pe::ParseStringBlock(bytes.substr(0, bytes.size() - 1), &back, &problem));
+  EXPECT_EQ(pe::StringBlockName(5084), 318);
+}
+
+// The stub's own template, translated: caption, prompt and button replaced, everything else
+// (styles, positions, the icon by ordinal, the progress bar) byte for byte as before.
+TEST(StubTranslation, TheStubsDialogAndMessagesInGerman) {
+  std::string stub;
+  if (!ReadWholeFile(KOVSEA_STUB, &stub)) GTEST_SKIP() << "needs the stub of the Windows build";
+  char tmpl[] = "/tmp/kovsea-texts-XXXXXX";
+  const fs::path dir = mkdtemp(tmpl);
+  std::string po = "msgid \"\"\nmsgstr \"\"\n\"Language: de\\n\"\n\"Content-Type: text/plain; charset=UTF-8\\n\"\n";
+  for (const StubText& t : StubTexts()) {
+    const std::string text = std::string(t.context) == "IDCANCEL" ? "&Abbrechen"
+                             : std::string(t.context) == "IDS_ERR_NOT_SEA" ? ""
+                                                                            : "Ü " + std::string(t.context);
+    po += std::string("\nmsgctxt \"") + t.context + "\"\nmsgid \"" + t.english + "\"\nmsgstr \"" + text + "\"\n";
+  }
+  std::ofstream(dir / "de.po") << po;
+  PackOptions options;
+  options.stub = KOVSEA_STUB;
+  options.texts = {dir / "de.po"};
+  options.allow_untranslated = true;
+  std::string prepared;
+  Problems problems;
+  ASSERT_TRUE(PrepareStub(options, &prepared, &problems)) << (problems.empty() ? "" : ProblemText(problems[0]));
+  fs::remove_all(dir);
+  EXPECT_EQ(StubLanguages(prepared), (std::vector<uint16_t>{0x0407, 0x0409}));
+
+  pe::ResourceTree tree;
+  Problem problem;
+  ASSERT_TRUE(pe::ReadResources(prepared, &tree, &problem));
+  auto& dialogs = tree[pe::ResourceId::Number(pe::kTypeDialog)][pe::ResourceId::Number(1020)];
+  pe::DialogTexts german, english;
+  ASSERT_TRUE(pe::ReadDialogTexts(dialogs[0x0407], &german, &problem));
+  ASSERT_TRUE(pe::ReadDialogTexts(dialogs[0x0409], &english, &problem));
+  EXPECT_EQ(Utf8(*german.caption), "Ü IDD_EXTRACT_PROGRESS");
+  EXPECT_EQ(Utf8(german.controls.at(2)), "&Abbrechen");
+  EXPECT_EQ(Utf8(german.controls.at(200)), "Ü IDC_PROMPT");
+  EXPECT_EQ(german.controls.at(1010), english.controls.at(1010));
+  EXPECT_EQ(german.typeface, english.typeface);
+  // Put the English texts back into the German copy: the very bytes of the English template.
+  std::string back;
+  ASSERT_TRUE(pe::RewriteDialog(dialogs[0x0407], english, &back, &problem));
+  EXPECT_EQ(back, dialogs[0x0409]);
+
+  auto& blocks = tree[pe::ResourceId::Number(pe::kTypeString)][pe::ResourceId::Number(318)];
+  pe::StringBlock de, en;
+  ASSERT_TRUE(pe::ParseStringBlock(blocks[0x0407], &de, &problem));
+  ASSERT_TRUE(pe::ParseStringBlock(blocks[0x0409], &en, &problem));
+  EXPECT_EQ(Utf8(de.strings[5082 % 16]), "Ü IDS_ERROR_TITLE");
+  EXPECT_EQ(de.strings[5084 % 16], en.strings[5084 % 16]);  // untranslated: English kept
+  EXPECT_EQ(Utf8(en.strings[5084 % 16]), "This is not a valid KOV SEA file!");
+}
+
+TEST(DialogTemplate, ACutTemplateIsRefused) {
+  pe::DialogTexts texts;
+  Problem problem;
+  EXPECT_FALSE(pe::ReadDialogTexts(std::string("\x01\x00\xff\xff", 4), &texts, &problem));
+  EXPECT_FALSE(pe::ReadDialogTexts(std::string(40, '\0'), &texts, &problem));
+}
+
+}  // namespace
