@@ -185,7 +185,7 @@ def read_log(path: pathlib.Path):
 def probe(wine: Wine, workdir: pathlib.Path, *args, timeout=60):
     out = workdir / f"probe-{time.monotonic_ns()}.txt"
     rc = wine.run(WIN_BIN / "window_probe.exe", win_path(out), *args, timeout=timeout)
-    text = out.read_text(encoding="latin-1") if out.exists() else ""
+    text = out.read_text(encoding="utf-8") if out.exists() else ""
     return rc, text
 
 
