@@ -142,11 +142,11 @@ def write_sea(path, stream: bytes, stub=None, entries=1):
     path.chmod(0o755)
 
 
-def entry(name: str, data=None) -> bytes:
+def entry(name: str, data=None, codepage="cp1252") -> bytes:
     import struct
     if data is None:
-        return struct.pack("<I", 0xFFFFFFFF) + name.encode("cp1252") + b"\0"
-    return struct.pack("<I", len(data)) + name.encode("cp1252") + b"\0" + data
+        return struct.pack("<I", 0xFFFFFFFF) + name.encode(codepage) + b"\0"
+    return struct.pack("<I", len(data)) + name.encode(codepage) + b"\0" + data
 
 
 def installer_tree(base: pathlib.Path, extra_files=None) -> pathlib.Path:
@@ -185,7 +185,7 @@ def read_log(path: pathlib.Path):
 def probe(wine: Wine, workdir: pathlib.Path, *args, timeout=60):
     out = workdir / f"probe-{time.monotonic_ns()}.txt"
     rc = wine.run(WIN_BIN / "window_probe.exe", win_path(out), *args, timeout=timeout)
-    text = out.read_text(encoding="latin-1") if out.exists() else ""
+    text = out.read_text(encoding="utf-8", errors="replace") if out.exists() else ""
     return rc, text
 
 

@@ -102,6 +102,26 @@ def uncreatable_entry(work):
     check(kov_dirs(wine) == before, "extracted files were left behind")
 
 
+def caption_in_the_users_language(work):
+    """The box for an entry that cannot be created names it as the user's code page spells
+    it: German in 1252, Japanese in 932, read back exactly through the wide calls."""
+    for lang, codepage, name in (("de_DE.UTF-8", "cp1252", "Größe.txt"), ("ja_JP.UTF-8", "cp932", "設定.txt")):
+        with private_wine() as wine:
+            before = kov_dirs(wine)
+            # "Daten" arrives as a file, so nothing can be created inside it.
+            stream = entry("Daten", b"plain file") + entry(f"Daten\\{name}", b"x", codepage)
+            sea = work / f"{codepage}.exe"
+            write_sea(sea, stream, entries=2)
+            running = wine.start(sea, env={"LANG": lang, "LC_ALL": lang})
+            check(wait_until(lambda: visible_window("Daten") is not None, 60), f"{lang}: no box appeared")
+            rc, text = probe(wine, work, "box", 30000)
+            check(rc == 0 and "text=Cannot create the current file." in text, f"{lang}: probe {rc}: {text}")
+            caption = text.split("title=", 1)[1].split("\n", 1)[0]
+            check(caption.endswith(f"\\Daten\\{name}"), f"{lang}: the caption is {caption!r}")
+            check(running.wait(timeout=60) == 1, f"{lang}: exit code is not 1")
+            check(kov_dirs(wine) == before, f"{lang}: extracted files were left behind")
+
+
 def command_line_ignored(work):
     wine, before, tree, sea = packed_product(work)
     log = work / "log.txt"
@@ -353,7 +373,8 @@ def worker_alone(work):
     check(kov_dirs(wine) == before, "the extraction root is still there")
 
 
-SCENARIOS = [complete_run, worker_alone, not_an_archive, uncreatable_entry, command_line_ignored, foreign_engine_window,
+SCENARIOS = [complete_run, worker_alone, not_an_archive, uncreatable_entry, caption_in_the_users_language,
+             command_line_ignored, foreign_engine_window,
              dialog_hidden_while_installing, two_copies,
              cancel_during_extraction, cancel_after_extraction, run_again_request,
              run_again_from_a_path_with_a_blank, restart_reaches_the_platform, real_installer,

@@ -12,6 +12,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+from xml.etree import ElementTree
 
 FAILURES = []
 
@@ -134,6 +135,12 @@ def check_listing_and_manifest(stub):
     check('level="requireAdministrator"' in manifest, "the manifest does not require an administrator")
     check(manifest.count("<supportedOS") == 5, "supportedOS entries Vista to 10/11")
     check("Microsoft.Windows.Common-Controls" not in manifest, "the manifest asks for common controls 6")
+    # Windows ignores a dpiAware outside these exact namespaces (the https spelling, say),
+    # and the dialog is then drawn at 96 DPI and stretched.
+    settings = ElementTree.fromstring(manifest).findall(
+        "{urn:schemas-microsoft-com:asm.v3}application/{urn:schemas-microsoft-com:asm.v3}windowsSettings/"
+        "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}dpiAware")
+    check([e.text.strip().lower() for e in settings] == ["true"], "the manifest does not declare dpiAware true")
 
 
 def check_imports(stub):

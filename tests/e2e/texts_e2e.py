@@ -113,10 +113,11 @@ def run_damaged(work, language):
 
 
 def button_text(layout):
+    """The Cancel button's text from the probe's layout ("control ID CLASS L T R B TEXT")."""
     for line in layout.splitlines():
-        parts = line.split(" ", 2)
-        if parts[:1] == ["2"]:
-            return parts[2]
+        parts = line.split(" ", 7)
+        if parts[:2] == ["control", "2"] and len(parts) == 8:
+            return parts[7]
     raise Failure(f"no button in the dialog's layout:\n{layout}")
 
 
