@@ -293,6 +293,12 @@ bool IsLeadByteIn(const std::string& codepage, uint8_t byte) {
 }
 
 std::string WindowsUpperCase(const std::string& host_name) {
+  // Most names are ASCII, whose upper case is A to Z alone: no conversion needed.
+  if (std::all_of(host_name.begin(), host_name.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; })) {
+    std::string upper = host_name;
+    for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    return upper;
+  }
   static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
   std::string wide;
   if (unicode == static_cast<locale_t>(0) || !ConvertEncoding("UTF-8", "UTF-32LE", host_name, &wide)) {
