@@ -14,8 +14,9 @@
 #include <algorithm>
 #include <bitset>
 #include <map>
-#include <utility>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host_target.h"
@@ -319,15 +320,17 @@ std::string WindowsUpperCase(const std::string& host_name) {
 // Converts with iconv, refusing anything that does not map exactly: an unmappable character,
 // and a multi-byte character cut at the end of the input.
 bool ConvertEncoding(const char* from, const char* to, const std::string& in, std::string* out) {
-  // One descriptor per pair of encodings, kept open: every name of a stream is converted, and
-  // glibc loads a converter's module afresh for each open once the last one was closed (for
-  // UTF-32, a whole dlopen per entry).
-  static thread_local std::map<std::pair<std::string, std::string>, iconv_t> open_pairs;
-  auto found = open_pairs.find({from, to});
-  if (found == open_pairs.end()) {
+  // One descriptor per pair of encodings, kept open for the life of the program: every name of
+  // a stream is converted, and glibc loads a converter's module afresh for each open once the
+  // last one was closed (for UTF-32, a whole dlopen per entry). Used by one thread at a time.
+  static std::mutex guard;
+  static auto* open_pairs = new std::map<std::pair<std::string, std::string>, iconv_t>;
+  const std::lock_guard<std::mutex> hold(guard);
+  auto found = open_pairs->find({from, to});
+  if (found == open_pairs->end()) {
     iconv_t opened = iconv_open(to, from);
     if (opened == reinterpret_cast<iconv_t>(-1)) return false;
-    found = open_pairs.emplace(std::make_pair(std::string(from), std::string(to)), opened).first;
+    found = open_pairs->emplace(std::make_pair(std::string(from), std::string(to)), opened).first;
   }
   iconv_t cd = found->second;
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
