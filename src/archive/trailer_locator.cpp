@@ -47,6 +47,13 @@ bool LocateTrailer(platform::File* file, TrailerLocation* location, uint8_t trai
                         table_end == location->file_length;
   location->logical_end = location->is_signed ? location->table.offset : location->file_length;
   if (location->logical_end < kTrailerSize) return false;
+  // Bytes after a table inside the file lie outside what a signature covers: whatever trailer
+  // they end with was added later, so none is taken (zeros, which fail the magic).
+  if (location->table.size != 0 && table_end < location->file_length) {
+    location->trailer_offset = location->file_length - kTrailerSize;
+    memset(trailer, 0, kTrailerSize);
+    return true;
+  }
 
   // The window ends at the logical end; without a table only its last 52 bytes count.
   uint8_t window[kTrailerWindow];

@@ -8,6 +8,9 @@
 //   table named, 8-byte aligned, ending exactly at the end of the file
 //       -> the logical end is the table's start; the trailer ends there or up to 7 zero
 //          bytes before it;
+//   table named, lying inside the file, bytes following it
+//       -> no trailer: those bytes are outside what a signature covers, so a trailer there
+//          was added after signing; the trailer read is all zeros (a bad magic);
 //   otherwise
 //       -> the logical end is the end of the file; the trailer is its last 52 bytes.
 //
@@ -33,7 +36,7 @@ struct TrailerLocation {
   CertificateTable table;   // as named, whether usable or not
   bool is_signed;           // the table is aligned and ends the file
   uint64_t logical_end;     // the table's start when signed, else the file length
-  uint64_t trailer_offset;  // the trailer's first byte
+  uint64_t trailer_offset;  // the trailer's first byte (the last 52 bytes' when none is taken)
   uint32_t padding;         // zero bytes between the trailer and the table
 };
 

@@ -4,10 +4,11 @@
 #include "text.h"
 
 CleanupNode* NewCleanupNode(const char* path, CleanupKind kind) {
-  if (TextLength(path) >= kPathCapacity) return nullptr;
-  auto* node = static_cast<CleanupNode*>(platform::AllocateZeroed(sizeof(CleanupNode)));
+  const size_t capacity = TextLength(path) + 1;
+  if (capacity > kPathCapacity) return nullptr;
+  auto* node = static_cast<CleanupNode*>(platform::AllocateZeroed(sizeof(CleanupNode) + capacity));
   if (node == nullptr) return nullptr;
-  CopyText(node->path, sizeof node->path, path);
+  CopyText(node->path, capacity, path);
   node->is_directory = kind == CleanupKind::kDirectory ? 1 : 0;
   return node;
 }

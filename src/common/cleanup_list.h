@@ -11,10 +11,12 @@
 
 enum class CleanupKind { kFile = 0, kDirectory = 1 };
 
+// Each node is allocated to the length of its path (at most kMaxPathLength characters and
+// the terminator): a run that creates 100,000 files keeps 100,000 nodes until its end.
 struct CleanupNode {
-  char path[kPathCapacity];
-  int32_t is_directory;  // 1 for a directory, 0 for a file
   CleanupNode* next;
+  int32_t is_directory;  // 1 for a directory, 0 for a file
+  char path[];           // the terminated path, as long as it is
 };
 
 struct CleanupList {

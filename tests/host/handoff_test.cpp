@@ -251,6 +251,21 @@ TEST(DeleteCleanupListTest, DeletesNewestFirstAndLeavesWhatIsInUseToTheNextStart
   EXPECT_EQ(fake::world().live_allocations, 0);
 }
 
+TEST(DeleteCleanupListTest, EachNodeTakesItsPathAndASmallHeaderOnly) {
+  // A run keeps a node for every path it creates until its end: 100,000 files, 100,000 nodes.
+  const std::string longest = "C:\\" + std::string(kMaxPathLength - 3, 'p');
+  for (const std::string& path : {std::string("C:\\Temp\\R\\a"), longest, longest + "p"}) {
+    fake::Reset();
+    fake::world().largest_allocation = static_cast<int64_t>(16 + path.size() + 1);
+    CleanupList list = {nullptr};
+    EXPECT_EQ(PushCleanup(&list, path.c_str(), CleanupKind::kFile), path.size() <= kMaxPathLength);
+    if (CleanupNode* node = PopCleanup(&list)) {
+      EXPECT_EQ(std::string(node->path), path);
+      DiscardCleanupNode(node);
+    }
+  }
+}
+
 TEST(DeleteCleanupListTest, WhatIsHeldForAMomentIsDeletedOnceItIsLetGo) {
   // A crashed installer's image is held by the crash handler for about a second.
   fake::Reset();

@@ -71,6 +71,27 @@ TEST_F(HostPlatform, NamesAreConvertedOneComponentAtATime) {
   EXPECT_EQ(codepage.name(), "CP1252") << "a refused code page changes nothing";
 }
 
+TEST_F(HostPlatform, AConversionStartsFreshAfterOneThatFailed) {
+  // The converters stay open between names; one cut inside a double-byte character after a
+  // shift into it must not leave the next name read as double bytes.
+  std::string out;
+  EXPECT_FALSE(host::ConvertEncoding("ISO-2022-JP", "UTF-8", "\x1b$BF", &out));
+  ASSERT_TRUE(host::ConvertEncoding("ISO-2022-JP", "UTF-8", "AB", &out));
+  EXPECT_EQ(out, "AB");
+}
+
+TEST_F(HostPlatform, ADirectoryIsRemovedThroughTheOneKeptOpenAndTheWalkGoesOn) {
+  ASSERT_TRUE(platform::MakeDirectory("a"));
+  ASSERT_TRUE(platform::MakeDirectory("a\\b"));
+  platform::File* f = platform::CreateForWriting("a\\f");  // keeps "a" open
+  ASSERT_NE(f, nullptr);
+  EXPECT_TRUE(platform::CloseFile(f));
+  EXPECT_TRUE(platform::RemoveEmptyDirectory("a\\b"));
+  f = platform::CreateForWriting("a\\g");
+  ASSERT_NE(f, nullptr) << "the directory is still reached";
+  EXPECT_TRUE(platform::CloseFile(f));
+}
+
 TEST_F(HostPlatform, NothingIsReachedThroughALink) {
   fs::create_directories(root / "outside");
   Write(root / "outside" / "victim", "precious");

@@ -77,7 +77,7 @@ TEST_F(Locator, ATableThatDoesNotEndTheFileIsNotASignature) {
   const uint32_t table_at = kImageSize + 16 + kTrailerSize + 4;  // 8-aligned
   const std::string signed_file = test::PeImage(kImageSize, table_at, 8) + stream +
                                   StandardTrailer(16) + std::string(4, '\0') + std::string(8, 'T');
-  // Bytes appended after the table: the last 52 bytes are read, and they hold no trailer.
+  // Bytes appended after the table: no trailer is taken from them.
   ASSERT_TRUE(Locate(signed_file + "appended"));
   EXPECT_FALSE(location.is_signed);
   EXPECT_EQ(location.table.offset, table_at);
@@ -92,6 +92,22 @@ TEST_F(Locator, ATableThatDoesNotEndTheFileIsNotASignature) {
   ASSERT_TRUE(Locate(test::PeImage(kImageSize, 0x10000, 8) + stream + StandardTrailer(16)));
   EXPECT_FALSE(location.is_signed);
   EXPECT_EQ(CheckTrailer(trailer, location.trailer_offset), TrailerProblem::kNone);
+}
+
+TEST_F(Locator, AnArchiveAppendedAfterASignatureIsNoTrailer) {
+  const std::string stream(16, 'S');
+  const uint32_t table_at = kImageSize + 16 + kTrailerSize + 4;  // 8-aligned
+  const std::string signed_file = test::PeImage(kImageSize, table_at, 8) + stream +
+                                  StandardTrailer(16) + std::string(4, '\0') + std::string(8, 'T');
+  // A whole payload and a well-formed trailer for it, added where the signature does not reach.
+  const std::string payload = test::FileEntry("Disk1", "");
+  test::Slot slots[4] = {};
+  const std::string file = signed_file + payload +
+                           test::Trailer(static_cast<uint32_t>(signed_file.size()), payload.size(), 1, slots);
+  ASSERT_TRUE(Locate(file));
+  EXPECT_FALSE(location.is_signed);
+  EXPECT_EQ(location.table.offset, table_at);
+  EXPECT_EQ(CheckTrailer(trailer, location.trailer_offset), TrailerProblem::kBadMagic);
 }
 
 TEST_F(Locator, PaddingMustBeZeroAndNoLongerThanSevenBytes) {

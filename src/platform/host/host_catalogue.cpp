@@ -21,16 +21,18 @@ std::string CatalogueKey(const std::string& name) {
   return key;
 }
 
-const CatalogueEntry* Catalogued(const std::string& name) {
-  const auto found = g_target.by_key.find(CatalogueKey(name));
+const CatalogueEntry* CataloguedByKey(const std::string& key) {
+  const auto found = g_target.by_key.find(key);
   return found == g_target.by_key.end() ? nullptr : &g_target.entries[found->second];
 }
 
-// Records an entry, findable by its name from then on.
-size_t Record(const char* path, bool is_directory) {
+const CatalogueEntry* Catalogued(const std::string& name) { return CataloguedByKey(CatalogueKey(name)); }
+
+// Records an entry under its key, findable by its name from then on.
+size_t Record(const char* path, const std::string& key, bool is_directory) {
   g_target.entries.push_back(CatalogueEntry{path, is_directory, 0});
   const size_t index = g_target.entries.size() - 1;
-  g_target.by_key[CatalogueKey(path)] = index;
+  g_target.by_key[key] = index;
   return index;
 }
 
@@ -51,20 +53,22 @@ bool CatalogueAccepts(const char* path) {
 
 bool CatalogueDirectory(const char* path) {
   if (!CatalogueAccepts(path)) return false;
-  if (Catalogued(path) != nullptr) return Refuse(Refusal::kExists);
-  Record(path, true);
+  const std::string key = CatalogueKey(path);
+  if (CataloguedByKey(key) != nullptr) return Refuse(Refusal::kExists);
+  Record(path, key, true);
   return true;
 }
 
 File* CatalogueFile(const char* path) {
   if (!CatalogueAccepts(path)) return nullptr;
-  const CatalogueEntry* same = Catalogued(path);
+  const std::string key = CatalogueKey(path);
+  const CatalogueEntry* same = CataloguedByKey(key);
   if (same != nullptr && same->is_directory) {
     Refuse(Refusal::kExists);
     return nullptr;
   }
   auto* file = new File;
-  file->catalogue_index = Record(path, false);
+  file->catalogue_index = Record(path, key, false);
   return file;
 }
 

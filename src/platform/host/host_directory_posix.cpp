@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <bitset>
 #include <map>
+#include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host_target.h"
@@ -28,28 +30,35 @@ int g_directory = -1;  // an open handle of the target directory
 std::vector<std::string> g_last_parent;
 int g_last_parent_fd = -1;
 
-// An open descriptor, closed when it goes out of scope.
+// An open descriptor, closed when it goes out of scope unless it is only borrowed.
 class Descriptor {
  public:
   explicit Descriptor(int fd = -1) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
+  ~Descriptor() { reset(-1); }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   int get() const { return fd_; }
+  bool borrowed() const { return !owned_; }
   int release() {
     const int fd = fd_;
     fd_ = -1;
     return fd;
   }
   void reset(int fd) {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0 && owned_) close(fd_);
     fd_ = fd;
+    owned_ = true;
+  }
+  // Uses `fd`, which someone else keeps open, without closing it.
+  void borrow(int fd) {
+    reset(-1);
+    fd_ = fd;
+    owned_ = false;
   }
 
  private:
   int fd_;
+  bool owned_ = true;
 };
 
 // Why `name` in `directory` could not be opened: a link standing there is named as such,
@@ -62,8 +71,13 @@ Refusal RefusalAt(int directory, const std::string& name, int error) {
   return RefusalForErrno(error);
 }
 
-void ForgetLastParent() {
-  if (g_last_parent_fd >= 0) close(g_last_parent_fd);
+// A `holder` that borrows the kept directory takes it over instead of seeing it closed.
+void ForgetLastParent(Descriptor* holder = nullptr) {
+  if (holder != nullptr && holder->borrowed() && holder->get() == g_last_parent_fd) {
+    holder->reset(g_last_parent_fd);
+  } else if (g_last_parent_fd >= 0) {
+    close(g_last_parent_fd);
+  }
   g_last_parent_fd = -1;
   g_last_parent.clear();
 }
@@ -76,20 +90,23 @@ bool OpenParent(const char* path, Descriptor* parent, std::string* leaf) {
   if (!HostComponents(path, &components)) return false;
   *leaf = components.back();
   components.pop_back();
+  // Borrowed, not duplicated: a file's create then costs no system call but its own.
   if (g_last_parent_fd >= 0 && components == g_last_parent) {
-    parent->reset(dup(g_last_parent_fd));
-    return parent->get() >= 0 || Refuse(Refusal::kSystem);
+    parent->borrow(g_last_parent_fd);
+    return true;
   }
-  parent->reset(dup(g_directory));
+  parent->borrow(g_directory);
   for (const std::string& component : components) {
     const int next = openat(parent->get(), component.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0) return Refuse(RefusalAt(parent->get(), component, errno), errno);
     parent->reset(next);
   }
   if (parent->get() < 0) return Refuse(Refusal::kSystem);
+  if (components.empty()) return true;  // the target itself, kept open anyway
   ForgetLastParent();
   g_last_parent = components;
-  g_last_parent_fd = dup(parent->get());
+  g_last_parent_fd = parent->release();
+  parent->borrow(g_last_parent_fd);
   return true;
 }
 
@@ -195,7 +212,7 @@ bool RemoveInDirectory(const char* path, bool directory) {
   if (fstatat(parent.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
   if (S_ISDIR(st.st_mode) != directory) return false;
   // A directory that goes may be the one kept open.
-  if (directory) ForgetLastParent();
+  if (directory) ForgetLastParent(&parent);
   return unlinkat(parent.get(), leaf.c_str(), directory ? AT_REMOVEDIR : 0) == 0;
 }
 
@@ -277,6 +294,12 @@ bool IsLeadByteIn(const std::string& codepage, uint8_t byte) {
 }
 
 std::string WindowsUpperCase(const std::string& host_name) {
+  // Most names are ASCII, whose upper case is A to Z alone: no conversion needed.
+  if (std::all_of(host_name.begin(), host_name.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; })) {
+    std::string upper = host_name;
+    for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    return upper;
+  }
   static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
   std::string wide;
   if (unicode == static_cast<locale_t>(0) || !ConvertEncoding("UTF-8", "UTF-32LE", host_name, &wide)) {
@@ -297,8 +320,20 @@ std::string WindowsUpperCase(const std::string& host_name) {
 // Converts with iconv, refusing anything that does not map exactly: an unmappable character,
 // and a multi-byte character cut at the end of the input.
 bool ConvertEncoding(const char* from, const char* to, const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  // One descriptor per pair of encodings, kept open for the life of the program: every name of
+  // a stream is converted, and glibc loads a converter's module afresh for each open once the
+  // last one was closed (for UTF-32, a whole dlopen per entry). Used by one thread at a time.
+  static std::mutex guard;
+  static auto* open_pairs = new std::map<std::pair<std::string, std::string>, iconv_t>;
+  const std::lock_guard<std::mutex> hold(guard);
+  auto found = open_pairs->find({from, to});
+  if (found == open_pairs->end()) {
+    iconv_t opened = iconv_open(to, from);
+    if (opened == reinterpret_cast<iconv_t>(-1)) return false;
+    found = open_pairs->emplace(std::make_pair(std::string(from), std::string(to)), opened).first;
+  }
+  iconv_t cd = found->second;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
   out->assign(in.size() * 4 + 4, '\0');
   char* src = const_cast<char*>(in.data());
   size_t src_left = in.size();
@@ -307,7 +342,6 @@ bool ConvertEncoding(const char* from, const char* to, const std::string& in, st
   size_t r = iconv(cd, &src, &src_left, &dst, &dst_left);
   // A multi-byte character cut at the end of the input is an error too.
   if (r != static_cast<size_t>(-1)) r = iconv(cd, nullptr, nullptr, &dst, &dst_left);
-  iconv_close(cd);
   if (r == static_cast<size_t>(-1) || src_left != 0) return false;
   out->resize(out->size() - dst_left);
   return true;
