@@ -25,7 +25,7 @@ void Report(int severity, po_message_t, const char* filename, size_t lineno, siz
     problem.where = g_read->where;
     if (filename != nullptr && lineno != static_cast<size_t>(-1)) what = "line " + std::to_string(lineno) + ": " + what;
     problem.what = what;
-    problem.fix = "correct the file (msgfmt --check FILE.po shows the same)";
+    problem.fix = "correct the file; msgfmt --check shows the same";
     // libgettextpo closes a failed read with a summary of the errors it has reported.
     if (what.find("fatal error") == std::string::npos || g_read->problems->empty()) {
       g_read->problems->push_back(problem);

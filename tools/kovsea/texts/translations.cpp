@@ -10,7 +10,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kAllowHint[] = ", or pack with --allow-untranslated to show the English text for it";
-constexpr char kMergeHint[] = "bring the file up to date: msgmerge -U FILE.po kovsea.pot (from kovsea texts --template)";
+constexpr char kMergeHint[] = "bring the file up to date: msgmerge -U FILE.po kovsea.pot, kovsea.pot made by kovsea texts --template";
 
 struct FileCheck {
   const fs::path& file;
