@@ -120,6 +120,18 @@ TEST_F(Translations, AllowUntranslatedKeepsEnglishButNotForMissingEntries) {
   EXPECT_NE(Problems({Po("b.po", "fr", "IDCANCEL", "", true)}, true).find("missing"), std::string::npos);
 }
 
+TEST(Languages, RegionFormsMapToTheirWindowsLanguage) {
+  struct Case {
+    const char* header;
+    int id;  // 0: unknown
+  } cases[] = {{"de", 0x0407}, {"de_DE.UTF-8", 0x0407}, {"hu_HU", 0x040E}, {"de-AT", 0x0C07},
+               {"pt", 0x0816}, {"pt_BR", 0x0416}, {"es_ES", 0x0C0A}, {"sr@latin", 0}, {"de_LU", 0}};
+  for (const Case& c : cases) {
+    const Language* language = FindLanguage(c.header);
+    EXPECT_EQ(language ? language->id : 0, c.id) << c.header;
+  }
+}
+
 TEST_F(Translations, TwoFilesForOneLanguageAreRefused) {
   const std::string problems = Problems({Po("de.po", "de"), Po("de_DE.po", "de_DE.UTF-8"), Po("ja.po", "ja")});
   EXPECT_NE(problems.find("de_DE.po: is de-DE, as " + (dir / "de.po").string() + " is"), std::string::npos) << problems;
@@ -131,15 +143,14 @@ TEST(TextMeasure, CountsAverageCharactersAndWrapsAsAStaticControl) {
   EXPECT_EQ(TextWidth("Save && quit"), 11);
   EXPECT_EQ(TextWidth("キャンセル"), 10);
   EXPECT_EQ(TextWidth("\xff"), -1);
-  const TextRoom prompt = PromptRoom();
-  EXPECT_EQ(WrappedLines(FindStubText("IDC_PROMPT")->english, prompt.width), 3);
+  EXPECT_EQ(WrappedLines(FindStubText("IDC_PROMPT")->english, RoomOf(TextPlace::kPrompt).width), 3);
   EXPECT_EQ(WrappedLines(std::string(37, 'a') + " b", 37), 2);
   EXPECT_EQ(WrappedLines(std::string(75, 'a'), 37), 3);  // a word longer than a line breaks
   EXPECT_EQ(WrappedLines("あいうえおかきくけこさしすせそたちつてと", 37), 2);  // 40 units, no blanks needed
   // Every English text fits its own room.
   for (const StubText& t : StubTexts()) {
     if (t.place == TextPlace::kMessage) continue;
-    const TextRoom room = t.place == TextPlace::kCaption ? CaptionRoom() : t.place == TextPlace::kPrompt ? prompt : ButtonRoom();
+    const TextRoom room = RoomOf(t.place);
     EXPECT_LE(WrappedLines(t.english, room.width), room.lines) << t.context;
   }
 }

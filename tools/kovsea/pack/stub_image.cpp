@@ -74,6 +74,7 @@ bool IsDoubleByteCodepage(uint16_t codepage) {
 // Adds a copy of the string table and the dialog in each translation's language, the
 // English texts replaced by the translated ones; what a translation leaves out stays English.
 bool PutTranslations(const std::vector<Translation>& translations, pe::ResourceTree* resources, Problem* problem) {
+  if (translations.empty()) return true;
   const std::string* dialog = EnglishResource(*resources, pe::kTypeDialog, IDD_EXTRACT_PROGRESS);
   if (dialog == nullptr) {
     problem->what = "the stub has no English progress dialog to translate";

@@ -2,6 +2,8 @@
 
 #include <stdint.h>
 
+#include <vector>
+
 #include "resource_ids.h"
 #include "utf16.h"
 
@@ -72,6 +74,16 @@ int WrappedLines(const std::string& utf8, int line_width) {
   return lines;
 }
 
-TextRoom CaptionRoom() { return {(PROGRESS_DIALOG_WIDTH - 2 * kInsetUnits) / kUnitsPerCharacter, 1}; }
-TextRoom PromptRoom() { return {PROMPT_WIDTH / kUnitsPerCharacter, PROMPT_HEIGHT / kUnitsPerLine}; }
-TextRoom ButtonRoom() { return {(CANCEL_WIDTH - 2 * kInsetUnits) / kUnitsPerCharacter, 1}; }
+TextRoom RoomOf(TextPlace place) {
+  switch (place) {
+    case TextPlace::kCaption:
+      return {(PROGRESS_DIALOG_WIDTH - 2 * kInsetUnits) / kUnitsPerCharacter, 1};
+    case TextPlace::kPrompt:
+      return {PROMPT_WIDTH / kUnitsPerCharacter, PROMPT_HEIGHT / kUnitsPerLine};
+    case TextPlace::kButton:
+      return {(CANCEL_WIDTH - 2 * kInsetUnits) / kUnitsPerCharacter, 1};
+    case TextPlace::kMessage:
+      break;
+  }
+  return {0, 0};
+}

@@ -8,7 +8,8 @@
 #pragma once
 
 #include <string>
-#include <vector>
+
+#include "stub_texts.h"
 
 // The width of `utf8` in average characters; -1 when it is not valid UTF-8.
 int TextWidth(const std::string& utf8);
@@ -24,6 +25,6 @@ struct TextRoom {
   int width;  // average characters a line holds
   int lines;  // lines the place shows (1 for the caption and the button)
 };
-TextRoom CaptionRoom();
-TextRoom PromptRoom();
-TextRoom ButtonRoom();
+// The room of the caption, the prompt or the button; a message box grows to its text and has
+// no room to keep to (width and lines 0).
+TextRoom RoomOf(TextPlace place);

@@ -52,9 +52,7 @@ std::string Unspellable(const std::string& utf8, unsigned codepage) {
 // Whether `text` fits its place; the problem when it does not.
 void CheckRoom(const StubText& stub_text, const std::string& text, FileCheck* check) {
   if (stub_text.place == TextPlace::kMessage) return;
-  const TextRoom room = stub_text.place == TextPlace::kCaption ? CaptionRoom()
-                        : stub_text.place == TextPlace::kPrompt ? PromptRoom()
-                                                                : ButtonRoom();
+  const TextRoom room = RoomOf(stub_text.place);
   const int lines = WrappedLines(text, room.width);
   if (lines <= room.lines) return;
   const std::string what =
