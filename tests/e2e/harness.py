@@ -282,6 +282,10 @@ def run_scenarios(doc, scenarios):
     if not os.environ.get("DISPLAY"):
         print("needs an X display (scripts/test starts one)")
         return SKIP
+    probe = subprocess.run([str(ROOT / "scripts" / "runs-i386")], stdout=subprocess.PIPE, text=True)
+    if probe.returncode != 0:
+        print("skipped: " + probe.stdout.strip())
+        return SKIP
     with tempfile.TemporaryDirectory(prefix="kovsea-e2e-") as tmp:
         try:
             by_name[sys.argv[1]](pathlib.Path(tmp))
