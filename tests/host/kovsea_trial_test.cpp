@@ -1,11 +1,13 @@
 // kovsea try's library on its own, without Wine: the tree Setup.exe found against the
 // catalogue, the verdict's reasons and their order, the programs it asks for, the prefix
-// copied from a template (and a template written through a linked file noticed), and the
+// copied whole from a template, the observer's channel and who writes into it, and the
 // children it starts and ends.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include <string>
 
 #include "child_process.h"
+#include "observer_channel.h"
 #include "requirements.h"
 #include "tree_snapshot.h"
 #include "trial_report.h"
@@ -124,6 +127,8 @@ TrialRun CleanRun() {
   TrialRun run;
   run.number = 1;
   run.setup_ms = 100;
+  run.setup_exit_code = 0;
+  run.stub_exit_code = 1;
   return run;
 }
 
@@ -149,6 +154,13 @@ TEST(Verdict, NoReasonForACleanRunAndEachFaultGivesOne) {
       {"left", [](TrialRun* r) { r->left.push_back({"KOV1", true, 0, true}); },
        "1 entries were left under the temporary directory, first KOV1 (to be deleted at the next restart)"},
       {"a crash", [](TrialRun* r) { r->crashes.push_back("Setup.exe crashed"); }, "Setup.exe crashed"},
+      {"not compared", [](TrialRun* r) { r->tree_problem = "the catalogue could not be read"; },
+       "the tree Setup.exe found was not compared: the catalogue could not be read"},
+      {"a failing exit code", [](TrialRun* r) { r->setup_exit_code = 1603; }, "Setup.exe exited with 1603"},
+      {"no exit code", [](TrialRun* r) { r->setup_exit_code.reset(); }, "Setup.exe's exit code is unknown"},
+      {"the stub killed", [](TrialRun* r) { r->stub_exit_code.reset(); }, "the stub did not end by itself"},
+      {"a process outlived", [](TrialRun* r) { r->outlived.push_back({"Linux program /bin/sh", "sh -c x", {}}); },
+       "1 process outlived the stub, first Linux program /bin/sh sh -c x"},
   };
   for (const auto& c : cases) {
     TrialReport spoiled;
@@ -158,6 +170,22 @@ TEST(Verdict, NoReasonForACleanRunAndEachFaultGivesOne) {
     ASSERT_EQ(reasons.size(), 1u) << c.what;
     EXPECT_EQ(reasons[0].what.rfind(c.reason, 0), 0u) << c.what << ": " << reasons[0].what;
   }
+}
+
+TEST(Verdict, TheDeclaredSuccessCodesAndARecordWrittenByAnotherProcess) {
+  TrialReport report;
+  report.started = true;
+  report.record_whole = true;
+  report.runs.push_back(CleanRun());
+  report.runs[0].setup_exit_code = 3010;
+  EXPECT_EQ(Verdict(report).size(), 1u);
+  report.success_exit_codes = {0, 3010};
+  EXPECT_TRUE(Verdict(report).empty());
+  report.foreign_writes.push_back({"pid 7 Setup.exe", "0\tend"});
+  EXPECT_EQ(Verdict(report).at(0).what, "another process wrote into the observer's record: pid 7 Setup.exe");
+  report.foreign_writes.clear();
+  report.record_whole = false;
+  EXPECT_EQ(Verdict(report).at(0).what, "the observer's record ended before the observer did");
 }
 
 TEST(Verdict, TheTimeoutComesFirstAndABoxBeforeWhatItExplains) {
@@ -175,10 +203,11 @@ TEST(Verdict, TheTimeoutComesFirstAndABoxBeforeWhatItExplains) {
   run.boxes.push_back(box);
   report.runs.push_back(run);
   const Problems reasons = Verdict(report);
-  ASSERT_EQ(reasons.size(), 3u);
+  ASSERT_EQ(reasons.size(), 4u);
   EXPECT_EQ(reasons[0].what, "timed out after 5 s; still running: Setup.exe (pid 8) with window #32770 \"Question\"");
   EXPECT_EQ(reasons[1].what, "the stub showed an error box: \"KOV Error\": This is not a valid KOV SEA file!");
   EXPECT_EQ(reasons[2].what, "Setup.exe never started");
+  EXPECT_EQ(reasons[3].what, "the stub did not end by itself");
   EXPECT_EQ(reasons[1].where, "product.exe");
 }
 
@@ -229,7 +258,7 @@ void FakeTemplate(const ScratchDirectory& t) {
   t.Write("wineserver", "lock");
 }
 
-TEST(WinePrefix, SystemFilesAreLinkedTheRestCopied) {
+TEST(WinePrefix, EveryFileIsCopiedSoThatWritingThePrefixLeavesTheTemplate) {
   ScratchDirectory t;
   FakeTemplate(t);
   ScratchDirectory sandbox;
@@ -237,35 +266,17 @@ TEST(WinePrefix, SystemFilesAreLinkedTheRestCopied) {
   Problems problems;
   ASSERT_TRUE(prefix.CreateFrom(WineTemplate(t.path()), sandbox.path() / "prefix", &problems));
   const fs::path p = sandbox.path() / "prefix";
-  struct stat a, b;
-  ASSERT_EQ(stat((p / "drive_c/windows/system32/kernel32.dll").c_str(), &a), 0);
-  ASSERT_EQ(stat((t.path() / "drive_c/windows/system32/kernel32.dll").c_str(), &b), 0);
-  EXPECT_EQ(a.st_ino, b.st_ino);
-  ASSERT_EQ(stat((p / "system.reg").c_str(), &a), 0);
-  ASSERT_EQ(stat((t.path() / "system.reg").c_str(), &b), 0);
-  EXPECT_NE(a.st_ino, b.st_ino);
+  for (const char* file : {"drive_c/windows/system32/kernel32.dll", "system.reg"}) {
+    struct stat a, b;
+    ASSERT_EQ(stat((p / file).c_str(), &a), 0);
+    ASSERT_EQ(stat((t.path() / file).c_str(), &b), 0);
+    EXPECT_NE(a.st_ino, b.st_ino) << file;
+  }
+  std::ofstream(p / "drive_c/windows/system32/kernel32.dll", std::ios::binary | std::ios::in) << "XX";
+  std::ifstream original(t.path() / "drive_c/windows/system32/kernel32.dll", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(original), {}), "MZ kernel32");
   EXPECT_EQ(fs::read_symlink(p / "dosdevices" / "c:"), "../drive_c");
   EXPECT_FALSE(fs::exists(p / "wineserver"));
-  std::string changed;
-  EXPECT_TRUE(prefix.TemplateIntact(WineTemplate(t.path()), &changed));
-}
-
-TEST(WinePrefix, AProgramWritingALinkedFileInPlaceDiscardsTheTemplate) {
-  ScratchDirectory cache;
-  ScratchDirectory t;
-  FakeTemplate(t);
-  const fs::path template_path = cache.path() / "wine-prefix-test";
-  fs::rename(t.path(), template_path);
-  fs::create_directories(t.path());  // for the scratch directory's own clean-up
-  WinePrefix prefix;
-  Problems problems;
-  ASSERT_TRUE(prefix.CreateFrom(WineTemplate(template_path), cache.path() / "prefix", &problems));
-  std::ofstream(cache.path() / "prefix/drive_c/windows/system32/kernel32.dll", std::ios::binary | std::ios::trunc)
-      << "MZ replaced in place, as CopyFile does";
-  std::string changed;
-  EXPECT_FALSE(prefix.TemplateIntact(WineTemplate(template_path), &changed));
-  EXPECT_EQ(changed, "drive_c/windows/system32/kernel32.dll");
-  EXPECT_FALSE(fs::exists(template_path));
 }
 
 TEST(ChildProcess, OutputIsCapturedAndAChildPastItsTimeIsEnded) {
@@ -293,3 +304,29 @@ TEST(ChildProcess, EnvironmentWithReplacesAndRemoves) {
 }
 
 }  // namespace
+
+TEST(ObserverChannel, OnlyTheFirstWritersLinesAreReadAndAnotherWriterIsNamed) {
+  ObserverChannel channel;
+  int end = -1;
+  ASSERT_TRUE(channel.Open(&end));
+  const auto write_from_child = [end](const char* text) {
+    const pid_t child = fork();
+    if (child == 0) _exit(write(end, text, strlen(text)) > 0 ? 0 : 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return child;
+  };
+  const pid_t observer = write_from_child("1\thello\n");
+  const pid_t forger = write_from_child("2\tend\n");
+  ASSERT_EQ(write(end, "3\tnot-the-observer\n", 19), 19);  // this process is not the observer either
+  close(end);
+  std::string line;
+  ASSERT_TRUE(channel.ReadLine(&line, MonotonicMs() + 5000, nullptr));
+  EXPECT_EQ(line, "1\thello");
+  EXPECT_FALSE(channel.ReadLine(&line, MonotonicMs() + 5000, nullptr));
+  EXPECT_EQ(channel.writer(), observer);
+  ASSERT_EQ(channel.foreign_writes().size(), 2u);
+  EXPECT_EQ(channel.foreign_writes()[0].pid, forger);
+  EXPECT_EQ(channel.foreign_writes()[0].text, "2\tend\n");
+  EXPECT_EQ(channel.foreign_writes()[1].pid, getpid());
+}

@@ -230,18 +230,21 @@ int main(int argc, char** argv) {
   texts->add_option("-o,--output", texts_output, "the file to write (default: standard output)")->type_name("FILE");
 #ifndef _WIN32
   TryOptions try_options;
-  CLI::App* try_command = app.add_subcommand("try", "run a self-extractor in a throwaway Wine sandbox and report");
+  CLI::App* try_command = app.add_subcommand("try", "run a self-extractor in a sandbox with a throwaway Wine prefix and report");
   try_command->footer(
       "Runs FILE as a user would, unchanged, in a private 32-bit Wine prefix copied from a\n"
       "template in ~/.cache/kovsea (made once with wineboot) and removed afterwards, on your\n"
-      "display or a virtual one with a window manager (Xvfb and openbox). Reports whether the\n"
-      "progress dialog appeared and when Setup.exe started, the extraction root, the tree\n"
-      "Setup.exe found compared with `kovsea list`, the side files, every message box, the\n"
-      "exit codes, the wait for the installer engine, what was left under the temporary\n"
-      "directory, the registry values the installer set and what the stub did with them.\n"
-      "A restart is reported, and performed only with --restart. Exit code 0 when Setup.exe\n"
-      "ran and found the tree `kovsea list` shows, no message box appeared, nothing crashed\n"
-      "and nothing was left. Needs Wine (wine, wine32:i386).");
+      "display or a virtual one with a window manager (Xvfb and openbox). Everything runs in\n"
+      "a bubblewrap sandbox: the host read-only, home and /tmp private, no network, and every\n"
+      "process ended with kovsea, whatever ends it. Reports whether the progress dialog\n"
+      "appeared and when Setup.exe started, the extraction root, the tree Setup.exe found\n"
+      "compared with `kovsea list`, the side files, every message box, the exit codes, the\n"
+      "wait for the installer engine, what was left under the temporary directory, the\n"
+      "registry values the installer set and what the stub did with them. A restart is\n"
+      "reported, and performed only with --restart. Exit code 0 only when the stub ended by\n"
+      "itself, Setup.exe exited with 0 (or a --success-exit code), no message box appeared,\n"
+      "the tree was compared and matched, nothing was left, no process outlived the stub and\n"
+      "the observer's record is whole. Needs Wine (wine, wine32:i386) and bubblewrap.");
   try_command->add_option("FILE", try_options.file, "the self-extractor")->required();
   try_command->add_flag("--headless", try_options.headless,
                         "run on a virtual display even when there is one (the default without DISPLAY)");
@@ -256,6 +259,12 @@ int main(int argc, char** argv) {
   try_command->add_option("--screenshots", try_options.screenshots,
                           "keep a picture of every window that appeared in DIR")
       ->type_name("DIR");
+  try_command->add_option("--success-exit", try_options.success_exit_codes,
+                          "Setup.exe exit codes that count as success besides 0 (for example 3010)")
+      ->delimiter(',')
+      ->type_name("CODE,...");
+  try_command->add_flag("--no-isolation", try_options.no_isolation,
+                        "run without a sandbox, as you, where none can be made (the report says so first)");
   try_command->add_flag("--json", try_options.json, "print the report as JSON");
 #endif
 

@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "codepage.h"
 #include "pack_options.h"
@@ -53,6 +54,8 @@ struct TryOptions {
   uint32_t timeout_s = 600;
   bool restart = false;               // perform the restart the installer asks for
   std::filesystem::path screenshots;  // a picture of every window that appeared
+  std::vector<uint32_t> success_exit_codes;  // Setup.exe codes taken as success besides 0
+  bool no_isolation = false;          // run without a sandbox (where none can be made)
   bool json = false;
 };
 // Runs the self-extractor in a throwaway Wine prefix with `observer` (kovsea-observer.exe)

@@ -17,12 +17,6 @@ extern char** environ;
 namespace trial {
 namespace {
 
-long long NowMs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
-}
-
 int StatusOf(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -30,6 +24,12 @@ int StatusOf(int status) {
 }
 
 }  // namespace
+
+long long MonotonicMs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
 
 Environment EnvironmentWith(const std::vector<std::string>& changes, const std::vector<std::string>& removed) {
   Environment out;
@@ -96,7 +96,9 @@ Child Spawn(const std::vector<std::string>& argv, const Environment& environment
   } else {
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   }
-  if (options.pass_fd >= 0) posix_spawn_file_actions_adddup2(&actions, options.pass_fd, 3);
+  for (size_t i = 0; i < options.pass_fds.size(); ++i) {
+    posix_spawn_file_actions_adddup2(&actions, options.pass_fds[i], 3 + static_cast<int>(i));
+  }
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -136,7 +138,7 @@ Child Spawn(const std::vector<std::string>& argv, const Environment& environment
 
 int WaitChild(Child* child, int timeout_ms) {
   if (child->pid <= 0) return -1;
-  const long long end = NowMs() + timeout_ms;
+  const long long end = MonotonicMs() + timeout_ms;
   for (;;) {
     int status = 0;
     const pid_t got = waitpid(child->pid, &status, timeout_ms < 0 ? 0 : WNOHANG);
@@ -148,7 +150,7 @@ int WaitChild(Child* child, int timeout_ms) {
       child->pid = -1;
       return -1;
     }
-    if (timeout_ms >= 0 && NowMs() >= end) return -1;
+    if (timeout_ms >= 0 && MonotonicMs() >= end) return -1;
     if (timeout_ms >= 0) usleep(10000);
   }
 }
@@ -176,19 +178,19 @@ int RunProgram(const std::vector<std::string>& argv, const Environment& environm
   options.pipe_stdout = output != nullptr;
   Child child = Spawn(argv, environment, options);
   if (child.pid <= 0) return -1;
-  const long long end = NowMs() + timeout_ms;
+  const long long end = MonotonicMs() + timeout_ms;
   if (output != nullptr) {
     char buffer[4096];
     for (;;) {
       pollfd p = {child.out, POLLIN, 0};
-      const int left = static_cast<int>(end - NowMs());
+      const int left = static_cast<int>(end - MonotonicMs());
       if (left <= 0 || poll(&p, 1, left) <= 0) break;
       const ssize_t n = read(child.out, buffer, sizeof buffer);
       if (n <= 0) break;
       output->append(buffer, static_cast<size_t>(n));
     }
   }
-  const int left = static_cast<int>(end - NowMs());
+  const int left = static_cast<int>(end - MonotonicMs());
   const int status = WaitChild(&child, left > 0 ? left : 0);
   if (status == -1) {
     EndChild(&child, 500);

@@ -21,8 +21,11 @@ struct SpawnOptions {
   bool pipe_stdout = false;  // else stdout_file, else /dev/null
   std::string stdout_file;   // appended to
   std::string stderr_file;   // appended to; else /dev/null
-  int pass_fd = -1;          // given to the child as descriptor 3
+  std::vector<int> pass_fds;  // given to the child as descriptors 3, 4, ...
 };
+
+// Milliseconds on CLOCK_MONOTONIC.
+long long MonotonicMs();
 
 struct Child {
   pid_t pid = -1;

@@ -152,6 +152,7 @@ std::string Run(const TrialRun& run) {
                      {"stub_exit_code", Number(run.stub_exit_code)},
                      {"stub_seconds", Seconds(run.stub_ms)},
                      {"still_running", Running(run.still_running)},
+                     {"outlived", Running(run.outlived)},
                      {"crashes", Strings(run.crashes)}});
 }
 
@@ -160,10 +161,20 @@ std::string Run(const TrialRun& run) {
 std::string ReportJson(const TrialReport& report) {
   std::vector<std::string> runs;
   for (const TrialRun& run : report.runs) runs.push_back(Run(run));
+  std::vector<JsonField> conditions;
+  for (const Condition& c : Conditions(report)) conditions.push_back({c.name, JsonBool(c.reasons.empty())});
+  std::vector<std::string> foreign;
+  for (const ForeignRecordWrite& w : report.foreign_writes) {
+    foreign.push_back(JsonObject({{"process", JsonString(w.process)}, {"text", JsonString(w.text)}}));
+  }
   char total[32];
   snprintf(total, sizeof total, "%.3f", report.total_seconds);
   return JsonReport(report.problems.empty(),
                     {{"file", JsonString(report.file)},
+                     {"isolation", JsonObject({{"isolated", JsonBool(report.isolated)},
+                                               {"how", JsonString(report.isolation)}})},
+                     {"conditions", JsonObject(conditions)},
+                     {"forged_record", JsonArray(foreign)},
                      {"display", JsonString(report.display)},
                      {"wine", JsonString(report.wine_version)},
                      {"prefix", JsonObject({{"path", JsonString(report.prefix)},

@@ -131,6 +131,7 @@ void Run(std::string* out, const TrialReport& report, const TrialRun& run) {
   Line(out, "stub", run.stub_exit_code ? "exit code " + std::to_string(*run.stub_exit_code) + " after " + Seconds(*run.stub_ms)
                                        : "did not end by itself");
   if (!run.still_running.empty()) Line(out, "outlived the stub", Processes(run.still_running) + " (ended)");
+  if (!run.outlived.empty()) Line(out, "outlived the stub", Processes(run.outlived) + " (ended with the sandbox)");
   for (const std::string& crash : run.crashes) Line(out, "crash", crash);
   for (const SeenWindow& w : run.windows) {
     if (!w.screenshot.empty()) Line(out, "picture", w.window_class + " \"" + w.title + "\": " + w.screenshot);
@@ -141,6 +142,7 @@ void Run(std::string* out, const TrialReport& report, const TrialRun& run) {
 
 std::string ReportText(const TrialReport& report) {
   std::string out;
+  if (!report.isolated) out += "kovsea try: NOT ISOLATED: the installer ran as you, with your files, network and processes\n";
   if (report.problems.empty()) {
     out += "kovsea try: OK: Setup.exe ran, no message box appeared and nothing was left\n";
   } else {
@@ -148,6 +150,7 @@ std::string ReportText(const TrialReport& report) {
     for (size_t i = 1; i < report.problems.size(); ++i) out += "  and: " + report.problems[i].what + "\n";
   }
   out += report.file + " in a throwaway Wine prefix (" + report.wine_version + ") on " + report.display + "\n";
+  Line(&out, "isolation", report.isolation);
   for (const TrialRun& run : report.runs) Run(&out, report, run);
   if (report.restart_performed) Line(&out, "after the restart", "left in temp: " + Left(report.left_after_restart));
   if (report.timed_out) {
@@ -158,6 +161,7 @@ std::string ReportText(const TrialReport& report) {
   snprintf(total, sizeof total, "%.1f s", report.total_seconds);
   Line(&out, "total", std::string(total) + (report.template_made ? ", the Wine template made first" : ""));
   Line(&out, "prefix", report.prefix + (report.prefix_kept ? " (kept)" : " (removed)"));
+  for (const ForeignRecordWrite& w : report.foreign_writes) Line(&out, "forged record", w.process + " wrote \"" + w.text + "\"");
   for (const std::string& note : report.notes) Line(&out, "note", note);
   return out;
 }

@@ -121,10 +121,24 @@ struct TrialRun {
   std::optional<uint32_t> stub_exit_code;
   std::optional<uint32_t> stub_ms;
   std::vector<RunningProcess> still_running;  // when the stub ended (then ended with it)
+  std::vector<RunningProcess> outlived;       // seen in the sandbox from outside at the stub's end
   std::vector<std::string> crashes;
 };
 
+// Something written into the observer's record by another process than the observer.
+struct ForeignRecordWrite {
+  std::string process;
+  std::string text;
+};
+
 struct TrialReport {
+  bool started = false;  // false: the trial was refused before anything ran (see problems)
+  bool isolated = false;
+  std::string isolation;  // how the run was kept from the host
+  std::vector<uint32_t> success_exit_codes = {0};
+  bool record_whole = false;  // the observer's record ended as the observer ends it
+  std::vector<ForeignRecordWrite> foreign_writes;
+  bool interrupted = false;  // a signal ended the trial
   std::string file;
   std::string display;  // "your display :0" / "a virtual display :93 with openbox"
   std::string prefix;
@@ -144,6 +158,14 @@ struct TrialReport {
   Problems problems;               // why the trial failed, most telling first
 };
 
+// One condition of a clean run, and why it failed (no reasons: it holds).
+struct Condition {
+  const char* name;  // "stub-ended", "setup-exit-code", ...
+  Problems reasons;
+};
+// Every condition a run must meet to be OK, in the order they are reported; a trial that
+// never ran stops at "stub-ran".
+std::vector<Condition> Conditions(const TrialReport& report);
 // The reasons the trial failed, in the order they are reported.
 Problems Verdict(const TrialReport& report);
 

@@ -1,8 +1,8 @@
 #include "trial_run.h"
 
-#include <poll.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <strings.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <map>
@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "install_layout.h"
-#include "screenshot.h"
+#include "requirements.h"
 #include "side_files.h"
 
 namespace fs = std::filesystem;
@@ -22,10 +22,17 @@ namespace {
 // and say so, before the trial ends it from outside.
 constexpr long long kObserverGraceMs = 60000;
 
-long long NowMs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+// Wine's own programs that its services start when a program needs them (the RPC service
+// for COM, the installer service, a console): seen as started by the system, not the installer.
+bool IsWineService(const std::string& command_line) {
+  static const char* const kServices[] = {"rpcss.exe", "svchost.exe", "winedevice.exe", "plugplay.exe",
+                                          "services.exe", "explorer.exe", "conhost.exe", "msiexec.exe /V"};
+  for (const char* service : kServices) {
+    const std::string tail = std::string("\\windows\\system32\\") + service;
+    const size_t at = command_line.find(tail);
+    if (at != std::string::npos && strncasecmp(command_line.c_str(), "C:", 2) == 0) return true;
+  }
+  return false;
 }
 
 std::vector<std::string> SplitFields(const std::string& line) {
@@ -51,13 +58,13 @@ std::string BaseName(const std::string& windows_path) {
   return cut == std::string::npos ? windows_path : windows_path.substr(cut + 1);
 }
 
-std::string WindowsPath(const fs::path& linux_path) {
-  std::string path = fs::absolute(linux_path).lexically_normal().string();
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return "Z:" + path;
-}
+struct TrialSettings {
+  uint32_t timeout_s = 600;
+  bool restart = false;
+  bool dismiss_boxes = false;           // nobody can answer them on a virtual display
+  fs::path screenshots;                 // a picture of every window when not empty
+  void (*progress)(const std::string&) = nullptr;
+};
 
 struct ProcessInfo {
   std::string image;
@@ -67,16 +74,16 @@ struct ProcessInfo {
 
 class Session {
  public:
-  Session(const TrialSettings& settings, const ExpectedTree& expected, TrialReport* report)
-      : settings_(settings), expected_(expected), report_(report) {}
+  Session(const TrialSettings& settings, Sandbox* sandbox, const ExpectedTree& expected, TrialReport* report)
+      : settings_(settings), sandbox_(sandbox), expected_(expected), report_(report) {}
   void Run();
 
  private:
   void Handle(const std::vector<std::string>& f);
   void OnSetup(TrialRun* run, uint32_t t, const std::vector<std::string>& f);
   void OnStubExit(TrialRun* run, uint32_t t, uint32_t code);
-  bool ReadLine(std::string* line, long long deadline);
   void Reply(const std::string& text);
+  std::vector<RunningProcess> NewProcesses() const;
   TrialRun* RunOf(uint32_t pid);
   std::string Describe(uint32_t pid);
   std::string Picture(const fs::path& directory, const std::string& kind, const std::vector<std::string>& rect);
@@ -86,10 +93,10 @@ class Session {
   }
 
   const TrialSettings& settings_;
+  Sandbox* sandbox_;
   const ExpectedTree& expected_;
   TrialReport* report_;
-  Child observer_;
-  std::string buffer_;
+  std::vector<SandboxProcess> before_stub_;
   std::map<uint32_t, ProcessInfo> processes_;
   fs::path temp_unix_;
   std::set<std::string> temp_before_;
@@ -113,16 +120,39 @@ std::string Session::Describe(uint32_t pid) {
 }
 
 std::string Session::Picture(const fs::path& directory, const std::string& kind, const std::vector<std::string>& rect) {
-  if (directory.empty() || rect.size() < 4 || !CanTakeScreenshots()) return std::string();
+  if (directory.empty() || rect.size() < 4) return std::string();
   std::error_code error;
   fs::create_directories(directory, error);
   char name[64];
   snprintf(name, sizeof name, "%02d-%s.png", ++pictures_, kind.c_str());
   const fs::path path = directory / name;
-  const bool taken = TakeScreenshot(settings_.display, static_cast<int>(Number(rect[0])),
-                                    static_cast<int>(Number(rect[1])), static_cast<int>(Number(rect[2])),
-                                    static_cast<int>(Number(rect[3])), path.string());
+  const bool taken = sandbox_->TakePicture(static_cast<int>(Number(rect[0])), static_cast<int>(Number(rect[1])),
+                                           static_cast<int>(Number(rect[2])), static_cast<int>(Number(rect[3])), path);
   return taken ? path.string() : std::string();
+}
+
+// The processes in the sandbox that were not there when the stub was created, as the
+// kernel shows them: what the observer cannot see (a Linux program, a process taken out of
+// its debugging) included. Wine's services started on demand are a note, not the installer's.
+std::vector<RunningProcess> Session::NewProcesses() const {
+  std::vector<RunningProcess> found;
+  for (const SandboxProcess& p : sandbox_->Processes()) {
+    bool old = false;
+    for (const SandboxProcess& b : before_stub_) old = old || (b.pid == p.pid && b.started == p.started);
+    if (old) continue;
+    if (p.wine && IsWineService(p.command_line)) {
+      report_->notes.push_back("Wine started " + p.command_line + " during the run");
+      continue;
+    }
+    // The observer names the Windows processes it still sees itself.
+    bool named = false;
+    for (const RunningProcess& r : running_) named = named || r.command_line == p.command_line;
+    if (named) continue;
+    found.push_back({(p.wine ? "Windows process" : "Linux program " + p.executable) + " (Linux pid " +
+                         std::to_string(p.pid) + ")",
+                     p.command_line, {}});
+  }
+  return found;
 }
 
 std::vector<LeftEntry> Session::NewInTemp(const RegistryState& registry) const {
@@ -150,8 +180,9 @@ void Session::OnSetup(TrialRun* run, uint32_t t, const std::vector<std::string>&
   run->extraction_root = image.size() > tail.size() ? image.substr(0, image.size() - tail.size()) : image;
   Progress("Setup.exe started; reading the tree it found");
   std::vector<FoundEntry> found;
-  const fs::path unix_root = fs::path(f[4]).parent_path().parent_path();
-  if (f[4] == "-" || !ReadFoundTree(unix_root, &found)) {
+  const fs::path setup_unix = sandbox_->Outside(f[4]);
+  const fs::path unix_root = setup_unix.parent_path().parent_path();
+  if (f[4] == "-" || setup_unix.empty() || !ReadFoundTree(unix_root, &found)) {
     run->tree_problem = "the extraction root could not be read from Linux";
   } else {
     if (!expected_.known) run->tree_problem = "not compared: the catalogue could not be read: " + expected_.problem;
@@ -166,6 +197,7 @@ void Session::OnStubExit(TrialRun* run, uint32_t t, uint32_t code) {
   run->installer_registry = installer_registry_;
   run->registry = registry_;
   run->still_running = running_;
+  run->outlived = NewProcesses();
   installer_registry_ = RegistryState();
   registry_ = RegistryState();
   running_.clear();
@@ -193,7 +225,7 @@ void Session::Handle(const std::vector<std::string>& f) {
   }
   if (event == "hello" && n >= 4) {
     report_->temp_directory = f[2];
-    temp_unix_ = f[3];
+    temp_unix_ = sandbox_->Outside(f[3]);
     for (const LeftEntry& e : ListDirectory(temp_unix_)) temp_before_.insert(e.path);
     Reply("go");
   } else if (event == "run" && n >= 4) {
@@ -204,6 +236,8 @@ void Session::Handle(const std::vector<std::string>& f) {
     r.stub_pid = Number(f[3]);
     report_->runs.push_back(r);
     processes_[r.stub_pid].run = r.number;
+    // The stub exists but has not run an instruction yet: what runs now is not its doing.
+    before_stub_ = sandbox_->Processes();
     Progress("extracting");
   } else if (event == "process" && n >= 7) {
     ProcessInfo& info = processes_[Number(f[2])];
@@ -248,7 +282,7 @@ void Session::Handle(const std::vector<std::string>& f) {
     b.text = f[5];
     b.buttons = f[6];
     Progress("a message box: " + b.caption);
-    b.screenshot = Picture(settings_.screenshots.empty() ? settings_.box_pictures : settings_.screenshots, "box",
+    b.screenshot = Picture(settings_.screenshots, "box",
                            {f.begin() + 7, f.end()});
     b.answer = settings_.dismiss_boxes ? "dismissed with its default button" : "still open";
     run->boxes.push_back(b);
@@ -287,69 +321,129 @@ void Session::Handle(const std::vector<std::string>& f) {
     after_timeout_ = true;
   } else if (event == "end") {
     ended_ = true;
+    report_->record_whole = true;
     if (n >= 3) report_->notes.push_back("the observer could not start the self-extractor (" + f[2] + ")");
   }
 }
 
-bool Session::ReadLine(std::string* line, long long deadline) {
-  for (;;) {
-    const size_t cut = buffer_.find('\n');
-    if (cut != std::string::npos) {
-      *line = buffer_.substr(0, cut);
-      buffer_.erase(0, cut + 1);
-      return true;
-    }
-    if (NowMs() >= deadline || (settings_.interrupted != nullptr && *settings_.interrupted)) return false;
-    pollfd p = {observer_.out, POLLIN, 0};
-    if (poll(&p, 1, 100) <= 0) continue;
-    char chunk[8192];
-    const ssize_t got = read(observer_.out, chunk, sizeof chunk);
-    if (got <= 0) return false;
-    buffer_.append(chunk, static_cast<size_t>(got));
-  }
-}
-
 void Session::Reply(const std::string& text) {
-  const std::string line = text + "\n";
-  if (write(observer_.in, line.data(), line.size()) < 0) ended_ = true;
+  if (!sandbox_->channel().Reply(text)) ended_ = true;
 }
 
 void Session::Run() {
-  std::vector<std::string> argv = {"wine", settings_.observer.string(), "--timeout-ms",
-                                   std::to_string(settings_.timeout_s * 1000ull)};
-  if (settings_.restart) argv.push_back("--restart");
-  if (settings_.dismiss_boxes) argv.push_back("--dismiss-boxes");
-  if (!settings_.screenshots.empty()) argv.push_back("--pause-for-windows");
-  argv.push_back(WindowsPath(settings_.sea));
-  SpawnOptions options;
-  options.pipe_stdin = true;
-  options.pipe_stdout = true;
-  options.stderr_file = settings_.log;
+  std::vector<std::string> arguments = {"--timeout-ms", std::to_string(settings_.timeout_s * 1000ull)};
+  if (settings_.restart) arguments.push_back("--restart");
+  if (settings_.dismiss_boxes) arguments.push_back("--dismiss-boxes");
+  if (!settings_.screenshots.empty()) arguments.push_back("--pause-for-windows");
   Progress("starting Wine");
-  observer_ = Spawn(argv, settings_.environment, options);
-  if (observer_.pid <= 0) {
-    report_->notes.push_back("wine could not be started");
+  Problems problems;
+  if (!sandbox_->Start(arguments, &problems)) {
+    report_->notes.push_back("wine could not be started: " + (problems.empty() ? "" : problems.front().what));
     return;
   }
-  const long long deadline = NowMs() + settings_.timeout_s * 1000ll + kObserverGraceMs;
+  const long long deadline = MonotonicMs() + settings_.timeout_s * 1000ll + kObserverGraceMs;
+  const volatile sig_atomic_t* interrupted = InterruptFlag();
   std::string line;
-  while (!ended_ && ReadLine(&line, deadline)) Handle(SplitFields(line));
+  while (!ended_ && sandbox_->channel().ReadLine(&line, deadline, interrupted)) Handle(SplitFields(line));
+  for (const ForeignWrite& w : sandbox_->channel().foreign_writes()) {
+    report_->foreign_writes.push_back({"pid " + std::to_string(w.pid) + (w.program.empty() ? "" : " " + w.program), w.text});
+  }
   if (!ended_) {
-    const bool interrupted = settings_.interrupted != nullptr && *settings_.interrupted;
-    report_->notes.push_back(interrupted ? "interrupted: every process of the sandbox was ended"
-                                         : "the observer stopped answering; every process of the sandbox was ended");
-    if (!interrupted && report_->runs.empty()) report_->notes.push_back("what Wine printed is in " + settings_.log);
+    report_->interrupted = *interrupted != 0;
+    report_->notes.push_back(report_->interrupted ? "interrupted: every process of the sandbox was ended"
+                                                  : "the observer stopped answering; every process of the sandbox was ended");
+    if (!report_->interrupted && report_->runs.empty()) report_->notes.push_back("what Wine printed is in " + sandbox_->log());
   }
   if (report_->restart_performed) report_->left_after_restart = NewInTemp(RegistryState());
-  CloseChildPipes(&observer_);
-  if (WaitChild(&observer_, 10000) == -1) EndChild(&observer_);
+  Progress("ending the sandbox");
+  sandbox_->Stop(ended_ ? 30000 : 0);
 }
+
+void Quiet(const std::string&) {}
+
+double SecondsSince(long long start_ms) { return (MonotonicMs() - start_ms) / 1000.0; }
 
 }  // namespace
 
-void RunTrial(const TrialSettings& settings, const ExpectedTree& expected, TrialReport* report) {
-  Session session(settings, expected, report);
+TrialReport Try(const TrialOptions& options) {
+  const long long started = MonotonicMs();
+  TrialReport report;
+  report.file = options.file.string();
+  report.timeout_s = options.timeout_s;
+  report.success_exit_codes = options.success_exit_codes;
+  report.isolated = options.isolation == Isolation::kSandbox;
+  auto progress = [&](const std::string& text) {
+    if (options.progress != nullptr) options.progress(text);
+  };
+  auto refuse = [&](const Problems& problems) {
+    report.problems = problems;
+    return report;
+  };
+  const char* own_display = getenv("DISPLAY");
+  const bool virtual_display = options.headless || own_display == nullptr || own_display[0] == '\0';
+  Problems problems = MissingPrograms(virtual_display, !options.screenshots.empty());
+  if (report.isolated && problems.empty()) CanIsolate(&problems);
+  if (!problems.empty()) return refuse(problems);
+  if (options.observer.empty()) {
+    return refuse({{"kovsea try", std::nullopt, "no kovsea-observer.exe found beside kovsea or in ../share/kovsea",
+                             "give one with KOVSEA_OBSERVER"}});
+  }
+  // Exactly the file named: no Windows reading of its name.
+  struct stat st;
+  if (stat(options.file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || access(options.file.c_str(), R_OK) != 0) {
+    return refuse({{options.file.string(), std::nullopt, "not a readable file", ""}});
+  }
+  std::error_code error;
+  if (!options.keep.empty() && fs::exists(options.keep, error) && !fs::is_empty(options.keep, error)) {
+    return refuse({{options.keep.string(), std::nullopt, "--keep needs a new or empty directory", ""}});
+  }
+  if (report.isolated && !virtual_display && std::string(own_display).rfind(":", 0) != 0) {
+    return refuse({{"kovsea try", std::nullopt,
+                             std::string("the display ") + own_display + " cannot be reached from the sandbox, which has no network",
+                             "use --headless"}});
+  }
+  progress("reading the self-extractor");
+  const ExpectedTree expected = ReadExpectedTree(options.file);
+  if (!expected.known) report.notes.push_back("kovsea cannot read the file: " + expected.problem);
+
+  WineTemplate wine_template;
+  if (!wine_template.Prepare(options.progress != nullptr ? options.progress : Quiet, &problems)) return refuse(problems);
+  report.wine_version = wine_template.wine_version();
+  report.template_made = wine_template.made();
+  progress("copying the Wine template");
+  Sandbox sandbox;
+  SandboxSettings sandbox_settings;
+  sandbox_settings.isolation = options.isolation;
+  sandbox_settings.virtual_display = virtual_display;
+  sandbox_settings.own_display = virtual_display ? std::string() : own_display;
+  sandbox_settings.keep = options.keep;
+  sandbox_settings.sea = options.file;
+  sandbox_settings.observer = options.observer;
+  if (!sandbox.Prepare(wine_template, sandbox_settings, &problems)) return refuse(problems);
+  report.started = true;
+  report.isolation = sandbox.Description();
+  report.prefix = sandbox.prefix().string();
+  report.prefix_kept = !options.keep.empty();
+  report.display = virtual_display ? "a virtual display with openbox" : "your display " + std::string(own_display);
+
+  TrialSettings settings;
+  settings.timeout_s = options.timeout_s;
+  settings.restart = options.restart;
+  settings.dismiss_boxes = virtual_display;
+  settings.screenshots = options.screenshots.empty() ? fs::path() : fs::absolute(options.screenshots);
+  settings.progress = options.progress;
+  Session session(settings, &sandbox, expected, &report);
   session.Run();
+
+  bool dismissed = false;
+  for (const TrialRun& run : report.runs) dismissed = dismissed || !run.boxes.empty();
+  if (settings.dismiss_boxes && dismissed) {
+    report.notes.push_back("message boxes were dismissed with their default button: nobody can answer them on a "
+                           "virtual display");
+  }
+  report.total_seconds = SecondsSince(started);
+  report.problems = Verdict(report);
+  return report;
 }
 
 }  // namespace trial

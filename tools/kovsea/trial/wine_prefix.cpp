@@ -45,11 +45,6 @@ void UnlinkHomeFolders(const fs::path& prefix) {
   }
 }
 
-bool SameStat(const struct stat& st, off_t size, const timespec& modified, mode_t mode) {
-  return st.st_size == size && st.st_mtim.tv_sec == modified.tv_sec && st.st_mtim.tv_nsec == modified.tv_nsec &&
-         st.st_mode == mode;
-}
-
 }  // namespace
 
 std::vector<std::string> WineVariables(const fs::path& prefix) {
@@ -118,11 +113,11 @@ bool WineTemplate::Prepare(void (*progress)(const std::string&), Problems* probl
 
 bool WinePrefix::CreateFrom(const WineTemplate& wine_template, const fs::path& where, Problems* problems) {
   path_ = where;
-  linked_.clear();
   std::error_code error;
   fs::create_directories(where, error);
   const fs::path& from = wine_template.path();
-  const fs::path system_folder = fs::path("drive_c") / "windows";
+  // A copy of every file, never a link to the template's: nothing a run writes in place can
+  // reach the template, and a kept prefix is the user's own.
   for (auto it = fs::recursive_directory_iterator(from, error); !error && it != fs::recursive_directory_iterator();
        it.increment(error)) {
     const fs::path relative = it->path().lexically_relative(from);
@@ -133,14 +128,7 @@ bool WinePrefix::CreateFrom(const WineTemplate& wine_template, const fs::path& w
     } else if (it->is_directory(step)) {
       fs::create_directory(target, step);
     } else if (relative.filename() != "wineserver") {
-      struct stat st;
-      const bool system_file = *relative.begin() == "drive_c" &&
-                               relative.lexically_relative(system_folder).begin()->string() != "..";
-      if (system_file && stat(it->path().c_str(), &st) == 0 && link(it->path().c_str(), target.c_str()) == 0) {
-        linked_.push_back({relative, st.st_size, st.st_mtim, st.st_mode});
-      } else {
-        fs::copy_file(it->path(), target, step);
-      }
+      fs::copy_file(it->path(), target, step);
     }
     if (step) {
       problems->push_back({target.string(), std::nullopt, "cannot copy the Wine template: " + step.message(), ""});
@@ -158,21 +146,6 @@ void WinePrefix::EndSession() const {
   const Environment environment = EnvironmentWith(WineVariables(path_));
   RunProgram({"wineserver", "--kill"}, environment, 30000);
   RunProgram({"wineserver", "--wait"}, environment, 30000);
-}
-
-bool WinePrefix::TemplateIntact(const WineTemplate& wine_template, std::string* changed) const {
-  for (const Linked& l : linked_) {
-    struct stat st;
-    if (stat((wine_template.path() / l.relative).c_str(), &st) != 0 || !SameStat(st, l.size, l.modified, l.mode)) {
-      *changed = l.relative.string();
-      std::error_code error;
-      const fs::path discarded = wine_template.path().string() + ".discarded-" + std::to_string(getpid());
-      fs::rename(wine_template.path(), discarded, error);
-      fs::remove_all(error ? wine_template.path() : discarded, error);
-      return false;
-    }
-  }
-  return true;
 }
 
 void WinePrefix::Remove() const {

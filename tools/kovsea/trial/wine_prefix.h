@@ -3,11 +3,8 @@
 // ($XDG_CACHE_HOME/kovsea, else ~/.cache/kovsea), one per Wine version. The user's own
 // ~/.wine is never used.
 //
-// A copy links the template's system files (drive_c/windows) instead of copying them,
-// which makes it take milliseconds instead of seconds; everything else (the registry, the
-// users' folders, Program Files) is copied. A program that writes into a linked file in
-// place would write into the template: after the run, the linked files are checked against
-// what they were, and a changed template is discarded and made again next time.
+// A trial's prefix is a whole copy of the template, so that nothing a run writes reaches it;
+// the trial's sandbox does not show the template to the programs it runs.
 //
 // The template's folders that Wine links to the user's home (Desktop, Documents, ...) are
 // made plain folders, so that what an installer puts there stays in the prefix, and Wine's
@@ -54,21 +51,11 @@ class WinePrefix {
   bool CreateFrom(const WineTemplate& wine_template, const std::filesystem::path& where, Problems* problems);
   // Ends every process of the prefix (its Wine server and what it serves).
   void EndSession() const;
-  // True when no linked file of the template changed; otherwise the template is removed,
-  // and `changed` names the first file found changed.
-  bool TemplateIntact(const WineTemplate& wine_template, std::string* changed) const;
   void Remove() const;
   const std::filesystem::path& path() const { return path_; }
 
  private:
-  struct Linked {
-    std::filesystem::path relative;
-    off_t size;
-    timespec modified;
-    mode_t mode;
-  };
   std::filesystem::path path_;
-  std::vector<Linked> linked_;
 };
 
 // $XDG_CACHE_HOME/kovsea, else ~/.cache/kovsea.
