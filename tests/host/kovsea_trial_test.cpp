@@ -120,6 +120,16 @@ TEST(ReadFoundTree, ListsSortedWindowsNamesWithDigests) {
   EXPECT_EQ(found[3].name, "Disk1\\b.txt");
   EXPECT_EQ(found[3].size, 3u);
   EXPECT_EQ(found[3].sha256, kAbc);
+  // What an installer plants is listed, never followed or waited on.
+  fs::create_symlink("/etc/hostname", root.path() / "link");
+  ASSERT_EQ(mkfifo((root.path() / "pipe").c_str(), 0600), 0);
+  found.clear();
+  ASSERT_TRUE(ReadFoundTree(root.path(), &found));
+  for (const FoundEntry& e : found) {
+    if (e.name == "link" || e.name == "pipe") {
+      EXPECT_TRUE(e.sha256.empty()) << e.name;
+    }
+  }
   EXPECT_FALSE(ReadFoundTree(root.path() / "absent", &found));
 }
 

@@ -1,6 +1,9 @@
 #include "tree_snapshot.h"
 
+#include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -33,16 +36,22 @@ class Digests : public host::CatalogueObserver {
   std::vector<std::unique_ptr<Sha256>> digests_;
 };
 
+// The installer may have planted links and pipes in the tree by now: only a regular file is
+// read, never through a link, and opening never waits.
 std::string FileDigest(const fs::path& path) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return std::string();
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::string();
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return std::string();
+  }
   Sha256 digest;
   std::vector<char> buffer(1u << 20);
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), f)) > 0) digest.Update(buffer.data(), n);
-  const bool failed = ferror(f) != 0;
-  fclose(f);
-  return failed ? std::string() : digest.HexDigest();
+  ssize_t n;
+  while ((n = read(fd, buffer.data(), buffer.size())) > 0) digest.Update(buffer.data(), static_cast<size_t>(n));
+  close(fd);
+  return n < 0 ? std::string() : digest.HexDigest();
 }
 
 std::string Windows(const fs::path& relative) {
@@ -110,8 +119,9 @@ bool ReadFoundTree(const fs::path& root, std::vector<FoundEntry>* found) {
     const fs::path relative = it->path().lexically_relative(root);
     FoundEntry entry;
     entry.name = Windows(relative);
-    entry.is_directory = it->is_directory(error);
-    if (!entry.is_directory) {
+    const fs::file_status status = it->symlink_status(error);
+    entry.is_directory = fs::is_directory(status);
+    if (fs::is_regular_file(status)) {
       entry.size = it->file_size(error);
       entry.sha256 = FileDigest(it->path());
     }
@@ -190,8 +200,9 @@ std::vector<LeftEntry> ListDirectory(const fs::path& directory) {
        it.increment(error)) {
     LeftEntry entry;
     entry.path = Windows(it->path().lexically_relative(directory));
-    entry.is_directory = it->is_directory(error);
-    if (!entry.is_directory) entry.size = it->file_size(error);
+    const fs::file_status status = it->symlink_status(error);
+    entry.is_directory = fs::is_directory(status);
+    if (fs::is_regular_file(status)) entry.size = it->file_size(error);
     out.push_back(entry);
   }
   std::sort(out.begin(), out.end(), [](const LeftEntry& a, const LeftEntry& b) { return a.path < b.path; });
