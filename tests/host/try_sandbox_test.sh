@@ -97,6 +97,17 @@ scenario clean
 try 'x\b.exe' >/dev/null; rc=$?
 [ $rc = 1 ] && grep -q "Windows cannot name this file" "$scratch/stderr" || fail "x\\b.exe: exit $rc: $(cat "$scratch/stderr")"
 
+# Names are compared in the code page the file was packed with: a 932 file whose Japanese
+# names Setup.exe sees as packed matches under --codepage 932, not under the default.
+mkdir -p "$scratch/tree932/Disk1" && printf 'MZ' >"$scratch/tree932/Disk1/Setup.exe" && printf 'x' >"$scratch/tree932/Disk1/製品.txt"
+"$kovsea" pack --codepage 932 --stub "$stub" -o product932.exe "$scratch/tree932" >/dev/null || fail "pack --codepage 932"
+scenario clean
+sed -i "s|^tree=.*|tree=$scratch/tree932|" "$scratch/bin/scenario"
+try --codepage 932 product932.exe >/dev/null; rc=$?
+[ $rc = 0 ] || fail "--codepage 932: exit $rc: $(cat "$scratch/stderr")"
+try --json product932.exe >cp1252.json; rc=$?
+[ $rc = 1 ] && [ "$(field cp1252.json 'r["conditions"]["tree-as-listed"]')" = False ] || fail "default code page: exit $rc"
+
 # Without a sandbox the report says so first.
 try --no-isolation product.exe >plain.txt; rc=$?
 head -1 plain.txt | grep -q "NOT ISOLATED" || fail "--no-isolation: first line: $(head -1 plain.txt)"

@@ -263,6 +263,7 @@ int main(int argc, char** argv) {
                           "Setup.exe exit codes that count as success besides 0 (for example 3010)")
       ->delimiter(',')
       ->type_name("CODE,...");
+  AddCodepage(try_command, &try_options.codepage, "Windows code page of the entry names, as packed (default 1252)");
   try_command->add_flag("--no-isolation", try_options.no_isolation,
                         "run without a sandbox, as you, where none can be made (the report says so first)");
   try_command->add_flag("--json", try_options.json, "print the report as JSON");

@@ -56,6 +56,7 @@ struct TryOptions {
   std::filesystem::path screenshots;  // a picture of every window that appeared
   std::vector<uint32_t> success_exit_codes;  // Setup.exe codes taken as success besides 0
   bool no_isolation = false;          // run without a sandbox (where none can be made)
+  Codepage codepage;                  // of the names in the file
   bool json = false;
 };
 // Runs the self-extractor in a throwaway Wine prefix with `observer` (kovsea-observer.exe)

@@ -45,6 +45,7 @@ int TryCommand(const TryOptions& options, const std::filesystem::path& observer)
   for (uint32_t code : options.success_exit_codes) {
     if (code != 0) trial_options.success_exit_codes.push_back(code);
   }
+  trial_options.codepage = options.codepage;
   trial_options.progress = ShowProgress;
   const trial::TrialReport report = trial::Try(trial_options);
   if (g_terminal) fputs("\r\033[K", stderr);

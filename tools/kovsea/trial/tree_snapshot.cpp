@@ -76,7 +76,7 @@ const FoundEntry* Lookup(const std::vector<FoundEntry>& found, const std::string
 
 }  // namespace
 
-ExpectedTree ReadExpectedTree(const fs::path& path) {
+ExpectedTree ReadExpectedTree(const fs::path& path, const Codepage& codepage) {
   ExpectedTree expected;
   Sea sea;
   Problems problems;
@@ -84,7 +84,6 @@ ExpectedTree ReadExpectedTree(const fs::path& path) {
     expected.problem = problems.empty() ? "the file cannot be read" : ProblemText(problems.front());
     return expected;
   }
-  const Codepage codepage;
   std::vector<host::CatalogueEntry> entries;
   Digests digests;
   const Reading reading = CatalogueStream(&sea, codepage, &entries, &digests);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "codepage.h"
 #include "trial_report.h"
 
 namespace trial {
@@ -36,8 +37,9 @@ struct ExpectedTree {
   std::vector<ExpectedSideFile> side_files;
 };
 
-// Reads the catalogue and the side files of `sea` with the packer's own readers.
-ExpectedTree ReadExpectedTree(const std::filesystem::path& sea);
+// Reads the catalogue and the side files of `sea` with the packer's own readers, its names
+// in `codepage`.
+ExpectedTree ReadExpectedTree(const std::filesystem::path& sea, const Codepage& codepage);
 
 struct FoundEntry {
   std::string name;

@@ -403,7 +403,7 @@ TrialReport Try(const TrialOptions& options) {
                              "use --headless"}});
   }
   progress("reading the self-extractor");
-  const ExpectedTree expected = ReadExpectedTree(options.file);
+  const ExpectedTree expected = ReadExpectedTree(options.file, options.codepage);
   if (!expected.known) report.notes.push_back("kovsea cannot read the file: " + expected.problem);
 
   WineTemplate wine_template;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "codepage.h"
 #include "sandbox.h"
 #include "tree_snapshot.h"
 #include "trial_report.h"
@@ -27,6 +28,7 @@ struct TrialOptions {
   bool restart = false;                // perform the restart the installer asks for
   std::filesystem::path screenshots;   // a picture of every window when not empty
   std::vector<uint32_t> success_exit_codes = {0};  // Setup.exe exit codes that mean success
+  Codepage codepage;                   // of the names in the file (as it was packed with)
   void (*progress)(const std::string&) = nullptr;  // the phase, as it changes
 };
 
