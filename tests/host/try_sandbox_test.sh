@@ -63,7 +63,11 @@ linger|0||1|no-process-outlived-the-stub
 forge|0||1|record-whole
 clean|1603||1|setup-exit-code
 clean|1603|--success-exit 1603,3010|0|
+timeout|0||1|setup-exit-code
 CASES
+[ "$(field timeout.json 'r["runs"][0]["setup_exit_code"] is None and r["runs"][0]["stub_ended_by_try"]')" = True ] ||
+  fail "timeout: a process ended by kovsea try was given an exit code: $(head -c 600 timeout.json)"
+
 
 # Nothing reached the host, the template or a later run; nothing outlived kovsea.
 for path in "$scratch/escaped" "$HOME/kovsea-escaped" /tmp/kovsea-escaped; do

@@ -113,7 +113,9 @@ void Run(std::string* out, const TrialReport& report, const TrialRun& run) {
                                  Seconds(b.at_ms) + ", " + b.answer +
                                  (b.screenshot.empty() ? ", no picture" : ", picture " + b.screenshot));
   }
-  Line(out, "Setup.exe exit code", run.setup_exit_code ? std::to_string(*run.setup_exit_code) : "-");
+  Line(out, "Setup.exe exit code", run.setup_exit_code    ? std::to_string(*run.setup_exit_code)
+                                   : run.setup_ended_by_try ? "none: ended by kovsea try at the timeout"
+                                                            : "-");
   std::string engine = run.engine_wait_ms ? "the stub waited " + Seconds(*run.engine_wait_ms) : "-";
   for (const EngineWindow& w : run.engine_windows) engine += ", for " + w.window_class + " of " + w.process;
   if (run.engine_wait_ms && run.engine_windows.empty()) engine += " (no installer-engine window)";
@@ -129,7 +131,8 @@ void Run(std::string* out, const TrialReport& report, const TrialRun& run) {
   }
   Line(out, "restart", restart.empty() ? "not asked for" : restart);
   Line(out, "stub", run.stub_exit_code ? "exit code " + std::to_string(*run.stub_exit_code) + " after " + Seconds(*run.stub_ms)
-                                       : "did not end by itself");
+                                       : run.stub_ended_by_try ? "ended by kovsea try at the timeout"
+                                                               : "did not end by itself");
   if (!run.still_running.empty()) Line(out, "outlived the stub", Processes(run.still_running) + " (ended)");
   if (!run.outlived.empty()) Line(out, "outlived the stub", Processes(run.outlived) + " (ended with the sandbox)");
   for (const std::string& crash : run.crashes) Line(out, "crash", crash);

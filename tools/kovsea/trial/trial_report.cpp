@@ -117,7 +117,9 @@ std::vector<Condition> Conditions(const TrialReport& report) {
                                     fix));
     }
     if (run.setup_ms) {
-      if (!run.setup_exit_code) {
+      if (run.setup_ended_by_try) {
+        exit_code.reasons.push_back(Reason(report, "Setup.exe was ended by kovsea try at the timeout" + in_run));
+      } else if (!run.setup_exit_code) {
         exit_code.reasons.push_back(Reason(report, "Setup.exe's exit code is unknown" + in_run));
       } else {
         bool success = false;
@@ -129,7 +131,10 @@ std::vector<Condition> Conditions(const TrialReport& report) {
         }
       }
     }
-    if (!run.stub_exit_code) stub_end.reasons.push_back(Reason(report, "the stub did not end by itself" + in_run));
+    if (!run.stub_exit_code) {
+      stub_end.reasons.push_back(Reason(report, (run.stub_ended_by_try ? "the stub was ended by kovsea try at the timeout"
+                                                                       : "the stub did not end by itself") + in_run));
+    }
     std::vector<RunningProcess> after = run.still_running;
     after.insert(after.end(), run.outlived.begin(), run.outlived.end());
     if (!after.empty()) {

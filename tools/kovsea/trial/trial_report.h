@@ -111,6 +111,7 @@ struct TrialRun {
   std::vector<MessageBox> boxes;
   std::vector<SeenWindow> windows;
   std::optional<uint32_t> setup_exit_code;
+  bool setup_ended_by_try = false;  // ended at the timeout: it has no exit code of its own
   std::optional<uint32_t> setup_end_ms;
   std::vector<EngineWindow> engine_windows;
   std::optional<uint32_t> engine_wait_ms;
@@ -119,6 +120,7 @@ struct TrialRun {
   RegistryState registry;            // when the stub had ended
   std::vector<RestartRequest> restarts;
   std::optional<uint32_t> stub_exit_code;
+  bool stub_ended_by_try = false;
   std::optional<uint32_t> stub_ms;
   std::vector<RunningProcess> still_running;  // when the stub ended (then ended with it)
   std::vector<RunningProcess> outlived;       // seen in the sandbox from outside at the stub's end

@@ -18,9 +18,10 @@ namespace fs = std::filesystem;
 namespace trial {
 namespace {
 
-// How long past the trial's own timeout the observer may take to end the sandbox's processes
-// and say so, before the trial ends it from outside.
-constexpr long long kObserverGraceMs = 60000;
+// How long past the trial's timeout the observer may take to end the sandbox's processes and
+// say so, before the trial ends it from outside: --timeout bounds the whole run, however long
+// the observer's own clock (which stops while it waits for kovsea) says it took.
+constexpr long long kObserverGraceMs = 10000;
 
 // Wine's own programs that its services start when a program needs them (the RPC service
 // for COM, the installer service, a console): seen as started by the system, not the installer.
@@ -252,7 +253,10 @@ void Session::Handle(const std::vector<std::string>& f) {
     Reply("go");
   } else if (event == "exit" && n >= 4 && run != nullptr) {
     const uint32_t pid = Number(f[2]);
-    if (pid == run->setup_pid) {
+    if (pid == run->setup_pid && report_->timed_out) {
+      run->setup_ended_by_try = true;  // its code is the one kovsea try's observer gave it
+      run->setup_end_ms = t - run->start_ms;
+    } else if (pid == run->setup_pid) {
       run->setup_exit_code = Number(f[3]);
       run->setup_end_ms = t - run->start_ms;
       Progress("Setup.exe ended; the stub waits for the installer engine");
@@ -312,6 +316,10 @@ void Session::Handle(const std::vector<std::string>& f) {
     running_.back().windows.push_back(f[3] + " \"" + f[4] + "\"" + (f[5] == "1" ? "" : " (hidden)"));
   } else if (event == "stub-exit" && n >= 4 && run != nullptr) {
     OnStubExit(run, t, Number(f[3]));
+    if (report_->timed_out) {
+      run->stub_exit_code.reset();
+      run->stub_ended_by_try = true;
+    }
     Reply("go");
   } else if (event == "restart-performing") {
     report_->restart_performed = true;
@@ -347,6 +355,12 @@ void Session::Run() {
   while (!ended_ && sandbox_->channel().ReadLine(&line, deadline, interrupted)) Handle(SplitFields(line));
   for (const ForeignWrite& w : sandbox_->channel().foreign_writes()) {
     report_->foreign_writes.push_back({"pid " + std::to_string(w.pid) + (w.program.empty() ? "" : " " + w.program), w.text});
+  }
+  if (!ended_ && *interrupted == 0 && MonotonicMs() >= deadline) {
+    report_->timed_out = true;
+    report_->notes.push_back("the observer had not ended the sandbox " + std::to_string(kObserverGraceMs / 1000) +
+                             " s after the timeout; kovsea try ended it");
+    ended_ = true;
   }
   if (!ended_) {
     report_->interrupted = *interrupted != 0;
