@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ico_file.h"
+#include "json.h"
 #include "pack_plan.h"
 #include "pack_writer.h"
 #include "pe_image.h"
@@ -237,3 +238,21 @@ TEST(PackWriter, AFileSwappedForALinkAfterTheCheckIsNotPacked) {
 }
 
 }  // namespace
+
+TEST(JsonString, EveryStringBecomesValidUtf8Json) {
+  const std::string kReplacement = "\xEF\xBF\xBD";
+  const struct {
+    const char* in;
+    std::string out;
+  } cases[] = {
+      {"Disk1\\a \"b\"", "\"Disk1\\\\a \\\"b\\\"\""},
+      {"\x01\t", "\"\\u0001\\u0009\""},
+      {"caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x98\x80\""},
+      {"a\xFF" "b", "\"a" + kReplacement + "b\""},                                         // a Latin-1 name from Linux
+      {"\xC3", "\"" + kReplacement + "\""},                                                 // cut short
+      {"\xC0\xAF", "\"" + kReplacement + kReplacement + "\""},                             // overlong
+      {"\xED\xA0\x80", "\"" + kReplacement + kReplacement + kReplacement + "\""},         // a surrogate
+      {"\xF4\x90\x80\x80", "\"" + kReplacement + kReplacement + kReplacement + kReplacement + "\""},  // past U+10FFFF
+  };
+  for (const auto& c : cases) EXPECT_EQ(JsonString(c.in), c.out) << c.in;
+}
