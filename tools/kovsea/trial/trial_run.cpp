@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <system_error>
@@ -22,6 +23,7 @@ namespace {
 // say so, before the trial ends it from outside: --timeout bounds the whole run, however long
 // the observer's own clock (which stops while it waits for kovsea) says it took.
 constexpr long long kObserverGraceMs = 10000;
+constexpr long long kHeartbeatMs = 10000;
 
 // Wine's own programs that its services start when a program needs them (the RPC service
 // for COM, the installer service, a console): seen as started by the system, not the installer.
@@ -89,7 +91,8 @@ class Session {
   std::string Describe(uint32_t pid);
   std::string Picture(const fs::path& directory, const std::string& kind, const std::vector<std::string>& rect);
   std::vector<LeftEntry> NewInTemp(const RegistryState& registry) const;
-  void Progress(const std::string& text) const {
+  void Progress(const std::string& text) {
+    phase_ = text;
     if (settings_.progress != nullptr) settings_.progress(text);
   }
 
@@ -98,6 +101,7 @@ class Session {
   const ExpectedTree& expected_;
   TrialReport* report_;
   std::vector<SandboxProcess> before_stub_;
+  std::string phase_;
   std::map<uint32_t, ProcessInfo> processes_;
   fs::path temp_unix_;
   std::set<std::string> temp_before_;
@@ -352,7 +356,17 @@ void Session::Run() {
   const long long deadline = MonotonicMs() + settings_.timeout_s * 1000ll + kObserverGraceMs;
   const volatile sig_atomic_t* interrupted = InterruptFlag();
   std::string line;
-  while (!ended_ && sandbox_->channel().ReadLine(&line, deadline, interrupted)) Handle(SplitFields(line));
+  // The phase again every few seconds while nothing happens, so that a CI log shows where a
+  // long run is.
+  while (!ended_) {
+    const long long slice = std::min(deadline, MonotonicMs() + kHeartbeatMs);
+    if (sandbox_->channel().ReadLine(&line, slice, interrupted)) {
+      Handle(SplitFields(line));
+      continue;
+    }
+    if (sandbox_->channel().ended() || *interrupted != 0 || MonotonicMs() >= deadline) break;
+    Progress(phase_);
+  }
   for (const ForeignWrite& w : sandbox_->channel().foreign_writes()) {
     report_->foreign_writes.push_back({"pid " + std::to_string(w.pid) + (w.program.empty() ? "" : " " + w.program), w.text});
   }
