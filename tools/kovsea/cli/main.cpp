@@ -260,9 +260,9 @@ int main(int argc, char** argv) {
                           "keep a picture of every window that appeared in DIR")
       ->type_name("DIR");
   try_command->add_option("--success-exit", try_options.success_exit_codes,
-                          "Setup.exe exit codes that count as success besides 0 (for example 3010)")
+                          "Setup.exe exit codes that count as success besides 0, comma-separated (for example 3010)")
       ->delimiter(',')
-      ->type_name("CODE,...");
+      ->type_name("CODES");
   AddCodepage(try_command, &try_options.codepage, "Windows code page of the entry names, as packed (default 1252)");
   try_command->add_flag("--no-isolation", try_options.no_isolation,
                         "run without a sandbox, as you, where none can be made (the report says so first)");
