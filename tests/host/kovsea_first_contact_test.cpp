@@ -1,6 +1,6 @@
-// The packer as a newcomer meets it: usage errors that say what to type instead, help whose
-// placeholders read as values, messages that say what is wrong in plain words, side files
-// that would replace an entry at the user's site, and an extraction stopped by a signal.
+// The packer as a newcomer meets it: usage errors that say what to type instead, messages
+// that say what is wrong in plain words, side files that would replace an entry at the
+// user's site, and an extraction stopped by a signal.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -48,28 +48,6 @@ TEST_F(Kovsea, UsageErrorsSayWhatToTypeInstead) {
       EXPECT_EQ(all.find(c.never), std::string::npos) << c.args << ":\n" << all;
     }
   }
-}
-
-// Each option of each command shows one placeholder for its value, as CLI11 was given it: no
-// check glued on ("FILE:FILE", "S:UINT in [1 - 86400]") and no note ("Needs: --against").
-TEST_F(Kovsea, HelpShowsOnePlaceholderPerOption) {
-  const std::string top = Run("--help").out;
-  std::istringstream commands(top.substr(top.find("Subcommands:")));
-  std::string line;
-  std::getline(commands, line);
-  int seen = 0;
-  while (std::getline(commands, line) && line.rfind("  ", 0) == 0) {
-    const std::string command = line.substr(2, line.find(' ', 2) - 2);
-    std::istringstream help(Run(command + " --help").out);
-    while (std::getline(help, line)) {
-      if (line.rfind("  -", 0) != 0) continue;
-      const std::string column = line.substr(0, line.find("   ", 2));
-      EXPECT_EQ(column.find(':'), std::string::npos) << command << ": " << line;
-      EXPECT_EQ(column.find("Needs"), std::string::npos) << command << ": " << line;
-      ++seen;
-    }
-  }
-  EXPECT_GT(seen, 20);
 }
 
 // At the user's site the stub writes each side file into Disk1 after the entries: an entry of

@@ -46,7 +46,6 @@ fi
 for doc in README.md deploying.md json.md; do
   [ -s "$root/usr/share/doc/kovsea/$doc" ] || fail "the package has no /usr/share/doc/kovsea/$doc"
 done
-grep -q '](json.md)' "$root/usr/share/doc/kovsea/deploying.md" || fail "deploying.md no longer links to json.md"
 
 kovsea=$root/usr/bin/kovsea
 stub=$root/usr/share/kovsea/kovsea-stub.exe
@@ -86,8 +85,6 @@ done
 for heading in EXAMPLES "SEE ALSO"; do
   grep -qx "$heading" "$scratch/man.txt" || fail "kovsea(1) has no $heading section"
 done
-# Each option's value is one placeholder, not one with CLI11's checks or notes glued on.
-if grep -nE '[A-Z]:[A-Z]|Needs:' "$scratch/man.txt"; then fail "kovsea(1) shows a placeholder as CLI11 mangles it"; fi
 echo "kovsea(1) renders without warnings and documents: ${commands[*]}"
 
 # The completion, loaded by bash-completion from the scratch root as it loads it from /usr:
