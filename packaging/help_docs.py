@@ -21,6 +21,7 @@ from collections import Counter
 SECTION = re.compile(r"^([A-Z][A-Za-z ]*):$")
 ENTRY = re.compile(r"^  (\S.*)$")
 OPTION_NAME = re.compile(r"^-{1,2}[A-Za-z0-9][A-Za-z0-9_-]*$")
+VALUE_NAME = re.compile(r"^[A-Z][A-Za-z0-9_.=]*$")
 
 
 class HelpError(Exception):
@@ -40,6 +41,11 @@ class Entry:
         values = [w for w in words if w not in ("REQUIRED", "...")]
         self.value = values[0] if values else None  # TEXT, UINT, ...; None for a flag
         self.repeatable = "..." in words
+        # One placeholder, spelled as a placeholder: anything else (a validator's name glued
+        # on as in "FILE:FILE", a note such as "Needs: --against") would be printed as if it
+        # were the option's value.
+        if len(values) > 1 or (self.value and not VALUE_NAME.match(self.value)):
+            raise HelpError(f"{column!r} does not give one placeholder for its value")
 
     def is_option(self):
         return all(OPTION_NAME.match(n) for n in self.names)
@@ -319,12 +325,20 @@ _kovsea()
             fi
             return 0 ;;
     esac
-    # The value of an option that takes one: a path for text, nothing to offer for a number.
+    # The value of an option that takes one, by the kind its placeholder names: nothing to
+    # offer for a number or a digest, the code pages for a code page, a directory for a
+    # directory, and a path for anything else.
     if [[ -n $prev && " $valued " == *" $prev "* ]]; then
-        case " {number_options} " in
-            *" $command:$prev "*) COMPREPLY=() ;;
-            *) compopt -o filenames 2>/dev/null; COMPREPLY=( $(compgen -f -- "$cur") ) ;;
+        case " {none_options} " in
+            *" $command:$prev "*) COMPREPLY=(); return 0 ;;
         esac
+        case " {codepage_options} " in
+            *" $command:$prev "*) COMPREPLY=( $(compgen -W "{codepages}" -- "$cur") ); return 0 ;;
+        esac
+        case " {directory_options} " in
+            *" $command:$prev "*) compopt -o filenames 2>/dev/null; COMPREPLY=( $(compgen -d -- "$cur") ); return 0 ;;
+        esac
+        compopt -o filenames 2>/dev/null; COMPREPLY=( $(compgen -f -- "$cur") )
         return 0
     fi
     if [[ $cur == -* ]]; then
@@ -344,12 +358,25 @@ def _names(entries):
     return " ".join(n for e in entries for n in e.names)
 
 
+# What a placeholder asks for, as completion offers it: nothing for a number (CLI11's UINT,
+# INT, FLOAT, kovsea's S for seconds and N), a digest (HEX) or a free text (TEXT, KEY=VALUE);
+# the Windows ANSI code pages for CP; directories for DIR; paths for every other (FILE,
+# FILE.po, FILE.ico, ...).
+NOTHING_TO_OFFER = ("UINT", "INT", "FLOAT", "NUMBER", "S", "N", "HEX", "TEXT", "KEY=VALUE")
+CODEPAGES = "874 932 936 949 950 1250 1251 1252 1253 1254 1255 1256 1257 1258"
+
+
 def bash_completion(top, commands):
-    cases, numbers = [], []
+    cases = []
+    kinds = {"none": [], "codepage": [], "directory": []}
     for name, command in commands:
         options = command.options()
         valued = [e for e in options if e.value]
-        numbers += [f"{name}:{n}" for e in valued if e.value in ("UINT", "INT", "FLOAT", "NUMBER") for n in e.names]
+        for e in valued:
+            kind = ("none" if e.value in NOTHING_TO_OFFER else
+                    "codepage" if e.value == "CP" else "directory" if e.value == "DIR" else None)
+            if kind:
+                kinds[kind] += [f"{name}:{n}" for n in e.names]
         positional = "dir" if any(p.names[0] == "DIR" for p in command.positionals()) else "file"
         cases.append(f'        {name})\n'
                      f'            options="{_names(options)}"\n'
@@ -358,7 +385,9 @@ def bash_completion(top, commands):
     names = [name for name, _ in commands]
     return BASH_TEMPLATE.format(command_pattern="|".join(names), command_cases="\n".join(cases),
                                 top_options=_names(top.options()), command_names=" ".join(names),
-                                number_options=" ".join(numbers))
+                                none_options=" ".join(kinds["none"]), codepages=CODEPAGES,
+                                codepage_options=" ".join(kinds["codepage"]),
+                                directory_options=" ".join(kinds["directory"]))
 
 
 def main():

@@ -58,6 +58,9 @@ namespace {
 struct Unwatched {
   static constexpr size_t kCommandLineCapacity = kPathCapacity + 2;
   const char* Arguments() const { return nullptr; }
+  platform::Process* Start(const char* path, const char* command_line) const {
+    return platform::StartProgram(path, command_line);
+  }
   void Report(HandOffStep, const char*, uint32_t = 0, bool = true) const {}
   void SideFile(int, const SideFileSlot&, bool) const {}
   void Ended(platform::Process*) const {}
@@ -76,6 +79,10 @@ struct Watched {
   static constexpr size_t kCommandLineCapacity = kMaxCommandLineLength + 1;
   const HandOffWatch* watch;
   const char* Arguments() const { return watch->arguments; }
+  platform::Process* Start(const char* path, const char* command_line) const {
+    return watch->start != nullptr ? watch->start(watch->context, path, command_line)
+                                   : platform::StartProgram(path, command_line);
+  }
   void Report(HandOffStep step, const char* text, uint32_t number = 0, bool ok = true) const {
     watch->report(watch->context, step, text, number, ok);
   }
@@ -119,7 +126,7 @@ KOVSEA_STEP bool RunSetup(platform::Window dialog, const char* directory, const 
                         (AppendText(command_line, sizeof command_line, " ") &&
                          AppendText(command_line, sizeof command_line, arguments));
   platform::Process* process =
-      fits && complete ? platform::StartProgram(path, command_line) : nullptr;
+      fits && complete ? watch.Start(path, command_line) : nullptr;
   watch.Report(HandOffStep::kSetupStarted, command_line, 0, process != nullptr);
   if (process == nullptr) {
     ShowErrorMessage(dialog, IDS_ERR_START_EXE, command_line);

@@ -76,6 +76,9 @@ struct HandOffWatch {
   // Pauses between passes over windows whose process cannot be opened; false when the time
   // ran out.
   bool (*pause)(void* context, uint32_t milliseconds);
+  // Starts Setup.exe at `path` with `command_line` (its quoted path, a blank and `arguments`)
+  // in the caller's own way; null: as platform::StartProgram does.
+  platform::Process* (*start)(void* context, const char* path, const char* command_line);
 };
 
 enum class HandOffEnd {

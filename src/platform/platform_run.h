@@ -127,6 +127,11 @@ bool PathExists(const char* path);
 // its place) with `command_line`, the caller's environment and current directory and no
 // inherited handles. Null when it cannot be started.
 Process* StartProgram(const char* path, const char* command_line);
+// StartProgram for arguments in Unicode: the command line is `path` in double quotes, a blank
+// and `utf8_arguments` (UTF-8, already quoted for the program to read back), so that switches
+// the ANSI code page cannot spell reach the program exactly. Null when it cannot be started or
+// `utf8_arguments` is not UTF-8. kovsea install starts Setup.exe so; the stub never does.
+Process* StartProgramWithUtf8Arguments(const char* path, const char* utf8_arguments);
 // Waits without limit until the process has ended.
 void WaitForProcess(Process* process);
 // Waits until the process has ended or `milliseconds` have passed; true when it has ended.

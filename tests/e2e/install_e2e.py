@@ -217,7 +217,7 @@ def refused_files(work):
     bad_name.write_bytes(data[:name_at + 3] + b":" + data[name_at + 4:])
     no_setup = work / "no-setup.exe"
     write_sea(no_setup, entry("Disk1") + entry("Disk1\\readme.txt", b"read me"), entries=2)
-    for sea, says in [(bad_magic, "trailer magic"), (bad_name, "Dis:1"), (no_setup, "Setup.exe could not be started")]:
+    for sea, says in [(bad_magic, "not a KOV self-extractor"), (bad_name, "Dis:1"), (no_setup, "Setup.exe could not be started")]:
         log = work / f"fixture-{sea.stem}.txt"
         run = Install(wine, work, sea, env=fixture_env(log))
         check(run.code == 1, f"{sea.name}: exit code {run.code}")

@@ -72,7 +72,7 @@ class WatchedHandOff : public ::testing::Test {
   }
 
   HandOffOutcome Run(const char* arguments) {
-    const HandOffWatch watch = {arguments, &seen, Report, Wait, Ended, Pause};
+    const HandOffWatch watch = {arguments, &seen, Report, Wait, Ended, Pause, nullptr};
     return HandOffToInstaller(state.archive_file, &state, watch);
   }
 

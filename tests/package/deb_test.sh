@@ -41,6 +41,12 @@ if [ -f "$overrides" ]; then
     fail "every lintian override needs a comment giving its reason"
 fi
 
+# The admin's documents, where Debian keeps a package's documentation; deploying.md links
+# to json.md beside it.
+for doc in README.md deploying.md json.md; do
+  [ -s "$root/usr/share/doc/kovsea/$doc" ] || fail "the package has no /usr/share/doc/kovsea/$doc"
+done
+
 kovsea=$root/usr/bin/kovsea
 stub=$root/usr/share/kovsea/kovsea-stub.exe
 test -x "$kovsea"
@@ -76,6 +82,9 @@ for command in "${commands[@]}"; do
     grep -q -- "$option" "$scratch/man-$command.txt" || fail "kovsea(1) does not name $command $option"
   done
 done
+for heading in EXAMPLES "SEE ALSO"; do
+  grep -qx "$heading" "$scratch/man.txt" || fail "kovsea(1) has no $heading section"
+done
 echo "kovsea(1) renders without warnings and documents: ${commands[*]}"
 
 # The completion, loaded by bash-completion from the scratch root as it loads it from /usr:
@@ -106,5 +115,14 @@ bash --norc --noprofile -c '
   cd "$scratch/tree"
   [ "$(completions kovsea pack --icon Di)" = Disk1 ] || fail "kovsea pack --icon offers no path"
   [ -z "$(completions kovsea pack --temp-length "")" ] || fail "kovsea pack --temp-length offers paths"
+  # A flag takes no value: what follows it is the next option.
+  [ "$(completions kovsea verify --allow-untranslated --j)" = --json ] ||
+    fail "kovsea verify --allow-untranslated --j<TAB> offers: $(completions kovsea verify --allow-untranslated --j)"
+  [ "$(completions kovsea pack --codepage 125 | tr "\n" " ")" = "1250 1251 1252 1253 1254 1255 1256 1257 1258 " ] ||
+    fail "kovsea pack --codepage 125<TAB> offers: $(completions kovsea pack --codepage 125 | tr "\n" " ")"
+  [ -z "$(completions kovsea install x.exe --timeout "")" ] || fail "kovsea install --timeout offers paths"
+  cd "$scratch"
+  [ "$(completions kovsea extract x.exe -o p)" = packages ] ||
+    fail "kovsea extract -o p<TAB> offers: $(completions kovsea extract x.exe -o p | tr "\n" " ")"
 '
 echo "bash completion offers every command and each command's options"

@@ -156,14 +156,36 @@ DirectoryLock::~DirectoryLock() {
   if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-// A lock file in the directory, open without sharing and removed when closed.
+// Not a file in the directory, where an entry or a file of the user's could have its name:
+// a named mutex of the directory's identity (its volume's serial number and file index), so
+// that every spelling of its path (a short name, another case, a link) meets the same lock.
+// The system removes it with its last handle, however the run ends. A mutex of that name that
+// this user may not open is another user's run.
 bool DirectoryLock::Acquire(const std::string& host_directory, bool* busy) {
-  const std::string path = host_directory + "\\.kovsea-extracting";
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                         FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-  *busy = h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION;
-  if (h == INVALID_HANDLE_VALUE) return false;
-  handle_ = reinterpret_cast<intptr_t>(h);
+  *busy = false;
+  HANDLE directory = CreateFileA(host_directory.c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const BOOL identified = GetFileInformationByHandle(directory, &info);
+  CloseHandle(directory);
+  if (!identified) return false;
+  char name[64];
+  snprintf(name, sizeof name, "Global\\kovsea-extracting-%08lx-%08lx%08lx",
+           static_cast<unsigned long>(info.dwVolumeSerialNumber), static_cast<unsigned long>(info.nFileIndexHigh),
+           static_cast<unsigned long>(info.nFileIndexLow));
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+  if (mutex == nullptr) {
+    *busy = GetLastError() == ERROR_ACCESS_DENIED;
+    return false;
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    *busy = true;
+    return false;
+  }
+  handle_ = reinterpret_cast<intptr_t>(mutex);
   return true;
 }
 

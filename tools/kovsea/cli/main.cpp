@@ -14,6 +14,7 @@
 #include "problem.h"
 #include "side_files.h"
 #include "stub_location.h"
+#include "usage.h"
 
 #ifndef KOVSEA_VERSION
 #define KOVSEA_VERSION "0.0.0"
@@ -67,7 +68,8 @@ void AddTreeOptions(CLI::App* command, PackOptions* options) {
   command->add_option("DIR", options->input_dir, "the installer's tree")->required();
   for (int i = 0; i < kSideFileCount; ++i) {
     command->add_option(kSideFiles[i].option, options->side_files[i],
-                        "side file written as " + InDiskDirectory(kSideFiles[i].file));
+                        "side file written as " + InDiskDirectory(kSideFiles[i].file))
+        ->type_name("FILE");
   }
   AddCodepage(command, &options->codepage, "Windows code page for entry names (default 1252)");
   command->add_option("--temp-length", options->temp_length,
@@ -90,7 +92,8 @@ void AddVersionInfo(CLI::App* command, std::map<std::string, std::string>* versi
         }
       },
       "KEY=VALUE for the version resource (repeatable): ProductName, ProductVersion, "
-      "FileVersion, CompanyName, FileDescription, LegalCopyright, OriginalFilename, ...");
+      "FileVersion, CompanyName, FileDescription, LegalCopyright, OriginalFilename, ...")
+      ->type_name("KEY=VALUE");
 }
 
 // verify's pins of the signer, and --against with the options pack would have been given.
@@ -108,10 +111,12 @@ void AddTrustOptions(CLI::App* verify, TrustPins* pins, PackOptions* against, st
                                         "fail unless FILE (less its signature) is DIR packed again, byte for byte");
   dir->type_name("DIR")->check(CLI::ExistingDirectory);
   for (int i = 0; i < kSideFileCount; ++i) {
-    verify->add_option(kSideFiles[i].option, against->side_files[i], "with --against: as for pack")->needs(dir);
+    verify->add_option(kSideFiles[i].option, against->side_files[i], "with --against: as for pack")
+        ->type_name("FILE")
+        ->needs(dir);
   }
-  verify->add_option("--stub", *stub, "with --against: as for pack")->needs(dir);
-  verify->add_option("--icon", against->icon, "with --against: as for pack")->needs(dir);
+  verify->add_option("--stub", *stub, "with --against: as for pack")->type_name("FILE")->needs(dir);
+  verify->add_option("--icon", against->icon, "with --against: as for pack")->type_name("FILE.ico")->needs(dir);
   verify->add_option("--texts", against->texts, "with --against: as for pack")->type_name("FILE.po")->needs(dir);
   verify->add_flag("--allow-untranslated", against->allow_untranslated, "with --against: as for pack")->needs(dir);
   AddVersionInfo(verify, &against->version_info);
@@ -133,8 +138,13 @@ std::string Help(CLI::App* app) {
 
 int main(int argc, char** argv) {
   CLI::App app("Builds, checks, lists, verifies and safely extracts KOV self-extracting archives, and runs their installer unattended (Windows).", "kovsea");
+  // Set before the commands are added: each takes its formatter from the tool.
+  app.formatter(std::make_shared<HelpFormatter>());
   app.get_formatter()->label("Usage", "usage");
   app.require_subcommand(1);
+  // Every option is spelled with dashes; a word beginning with a slash is a path (/tmp/x.exe
+  // under Wine) or one of the installer's switches, never an option of kovsea's.
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", "kovsea " KOVSEA_VERSION);
 
   PackOptions pack_options;
@@ -148,9 +158,12 @@ int main(int argc, char** argv) {
       "written when it has a problem.");
   AddTreeOptions(pack, &pack_options);
   pack->add_option("-o,--output", pack_options.output, "the file to write; nothing is left there if packing fails")
+      ->type_name("FILE")
       ->required();
-  pack->add_option("--stub", stub, "the stub program (default: the one installed with kovsea, or $KOVSEA_STUB)");
-  pack->add_option("--icon", pack_options.icon, "an .ico file whose images replace the program's icon");
+  pack->add_option("--stub", stub, "the stub program (default: the one installed with kovsea, or $KOVSEA_STUB)")
+      ->type_name("FILE");
+  pack->add_option("--icon", pack_options.icon, "an .ico file whose images replace the program's icon")
+      ->type_name("FILE.ico");
   AddVersionInfo(pack, &pack_options.version_info);
   pack->add_flag("--json", pack_json, "print the result as JSON");
 
@@ -163,7 +176,7 @@ int main(int argc, char** argv) {
       "user's temporary directory, a missing " + kSetupInTree.substr(4) + ", sizes past what the format\n"
       "addresses or a signer can sign. Exit code 0 when there is none.");
   AddTreeOptions(check, &check_options);
-  check->add_option("--stub", stub, "the stub whose size the layout is checked with");
+  check->add_option("--stub", stub, "the stub whose size the layout is checked with")->type_name("FILE");
   check->add_flag("--json", check_json, "print the result as JSON");
 
   fs::path file;
@@ -201,7 +214,7 @@ int main(int argc, char** argv) {
           "never following a link out of DIR. DIR must be empty unless --force is given; on any\n"
           "error what this run created is removed again, and nothing that was there before.",
       &file, &codepage);
-  extract->add_option("-o,--output", out_dir, "the directory to extract into")->required();
+  extract->add_option("-o,--output", out_dir, "the directory to extract into")->type_name("DIR")->required();
   extract->add_flag("--force", force, "extract into a directory that is not empty");
 
   fs::path diff_old, diff_new;
@@ -304,7 +317,14 @@ int main(int argc, char** argv) {
     printf("kovsea %s\n", KOVSEA_VERSION);
     return 0;
   } catch (const CLI::ParseError& e) {
-    fprintf(stderr, "kovsea: error: %s\n\n%s", e.what(), Help(&app).c_str());
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::string message = UsageErrorMessage(app, args, e);
+    // For a mistyped command the whole tool's help would bury the one line that matters.
+    if (IsUnknownCommand(app, args)) {
+      fprintf(stderr, "kovsea: error: %s\n", message.c_str());
+    } else {
+      fprintf(stderr, "kovsea: error: %s\n\n%s", message.c_str(), Help(&app).c_str());
+    }
     return kExitUsage;
   }
   if (*pack) {
@@ -345,6 +365,14 @@ int main(int argc, char** argv) {
 #ifndef _WIN32
   if (*try_command) return TryCommand(try_options, FindObserver(argv[0]));
 #endif
-  if (*install) return InstallCommand(install_options);
+  if (*install) {
+    const std::string misplaced = InstallSwitchesProblem(std::vector<std::string>(argv + 1, argv + argc),
+                                                         install_options.arguments.size());
+    if (!misplaced.empty()) {
+      fprintf(stderr, "kovsea: error: %s\n", misplaced.c_str());
+      return kExitUsage;
+    }
+    return InstallCommand(install_options);
+  }
   return kExitUsage;
 }

@@ -38,7 +38,9 @@ int CheckCommand(const PackOptions& options, bool json) {
            options.input_dir.string().c_str(), static_cast<unsigned long>(plan.entries.size()),
            static_cast<unsigned long long>(plan.total), options.temp_length);
   } else {
-    printf("%s: %lu problems\n", options.input_dir.string().c_str(), static_cast<unsigned long>(plan.problems.size()));
+    const size_t count = plan.problems.size();
+    printf("%s: %lu %s\n", options.input_dir.string().c_str(), static_cast<unsigned long>(count),
+           count == 1 ? "problem" : "problems");
   }
   return ok ? 0 : 1;
 }

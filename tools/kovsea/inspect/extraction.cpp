@@ -107,7 +107,7 @@ void Undo(CleanupList* created) {
 
 // Decodes into the destination while a terminal progress bar follows the decoder's
 // progress points, as the stub's dialog does.
-Reading DecodeWithMeter(Sea* sea, CleanupList* created) {
+Reading DecodeWithMeter(Sea* sea, CleanupList* created, const std::atomic<int>* stop) {
   ProgressMeter meter("extracting", sea->trailer.archive_size);
   std::atomic<int32_t> percent(0);
   std::atomic<bool> done(false);
@@ -120,7 +120,7 @@ Reading DecodeWithMeter(Sea* sea, CleanupList* created) {
       }
     });
   }
-  Reading reading = DecodeStream(sea, &percent, created);
+  Reading reading = DecodeStream(sea, &percent, created, stop);
   done.store(true);
   if (ticker.joinable()) ticker.join();
   meter.Finish();
@@ -136,7 +136,16 @@ size_t Count(const CleanupList& list) {
 }  // namespace
 
 bool ExtractSea(Sea* sea, const fs::path& out_dir, bool force, const Codepage& codepage, Extracted* extracted,
-                Problems* problems) {
+                Problems* problems, const std::atomic<int>* stop) {
+  auto stopped = [&] {
+    if (stop == nullptr || stop->load() == 0) return false;
+    extracted->stopped_by = stop->load();
+    *problems = {Problem{out_dir.string(), std::nullopt,
+                         "interrupted (signal " + std::to_string(extracted->stopped_by) +
+                             "): what this run wrote is removed again, and what was there before is as it was",
+                         std::string()}};
+    return true;
+  };
   // An archive that would fail, fails here, before anything is written.
   std::vector<host::CatalogueEntry> entries;
   *problems = StreamProblems(*sea, CatalogueStream(sea, codepage, &entries), codepage);
@@ -160,11 +169,13 @@ bool ExtractSea(Sea* sea, const fs::path& out_dir, bool force, const Codepage& c
     return false;
   }
   CleanupList created = {nullptr};
-  *problems = StreamProblems(*sea, DecodeWithMeter(sea, &created), codepage);
+  *problems = StreamProblems(*sea, DecodeWithMeter(sea, &created, stop), codepage);
   size_t side_files = 0;
-  if (problems->empty()) *problems = WriteSideFiles(sea, &created, &side_files);
+  if (!stopped() && problems->empty()) *problems = WriteSideFiles(sea, &created, &side_files);
   const size_t made = Count(created);
-  if (!problems->empty()) {
+  // The files that were there are replaced below, all at once: a signal before then undoes
+  // the run, and one after it finds the run complete.
+  if (stopped() || !problems->empty()) {
     Undo(&created);
     host::ClearTarget();
     std::error_code ignored;

@@ -4,9 +4,16 @@ namespace host = platform::host;
 
 namespace {
 
-int32_t FollowProgress(void* percent, int32_t value) {
-  static_cast<std::atomic<int32_t>*>(percent)->store(value, std::memory_order_relaxed);
-  return 0;  // nothing cancels the packer's reading
+struct Following {
+  std::atomic<int32_t>* percent;
+  const std::atomic<int>* stop;
+};
+
+// Passes the decoder's progress on, and stops it, as the stub's Cancel does, once `stop` is set.
+int32_t FollowProgress(void* context, int32_t value) {
+  const Following* following = static_cast<const Following*>(context);
+  if (following->percent != nullptr) following->percent->store(value, std::memory_order_relaxed);
+  return following->stop != nullptr && following->stop->load() != 0 ? 1 : 0;
 }
 
 std::string Quoted(const std::string& ansi, const Codepage& codepage) {
@@ -34,14 +41,15 @@ std::string DescribeFailure(const Reading& reading, const Codepage& codepage) {
 
 }  // namespace
 
-Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* created) {
+Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* created, const std::atomic<int>* stop) {
   uint8_t decode_buffer[kBlockSize];
   uint8_t read_buffer[kBlockSize];
   ExtractionState state;
   platform::SeekTo(sea->file, sea->trailer.archive_offset);
   PrepareExtractionState(&state, sea->file, &sea->trailer, decode_buffer, read_buffer);
-  if (percent != nullptr) {
-    state.progress_context = percent;
+  Following following = {percent, stop};
+  if (percent != nullptr || stop != nullptr) {
+    state.progress_context = &following;
     state.report_progress = FollowProgress;
   }
   const Reading reading = DecodePrepared(&state);

@@ -31,8 +31,10 @@ struct Reading {
 };
 
 // Decodes the stream of `sea` into the current target. `percent` (when given) follows the
-// decoder's progress points; `created` receives every path created, newest first.
-Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* created);
+// decoder's progress points, and the decoder stops at the first one after `stop` (when given)
+// is no longer 0, as at the stub's Cancel; `created` receives every path created, newest first.
+Reading DecodeStream(Sea* sea, std::atomic<int32_t>* percent, CleanupList* created,
+                     const std::atomic<int>* stop = nullptr);
 // Decodes the stream of a state that is prepared and positioned at the stream's start (with
 // the root and the hooks its caller chose) into the current target; the state keeps what it
 // created on its clean-up list.

@@ -74,7 +74,7 @@ bool OpenSea(const fs::path& path, Sea* sea, Problem* problem) {
   }
   uint8_t raw[kTrailerSize];
   if (!LocateTrailer(sea->file, &sea->location, raw)) {
-    *problem = Problem{sea->path, std::nullopt, "too short to hold a trailer", std::string()};
+    *problem = Problem{sea->path, std::nullopt, "not a KOV self-extractor: too short to hold a trailer", std::string()};
     return false;
   }
   DecodeTrailer(raw, &sea->trailer);
@@ -89,7 +89,15 @@ Problems TrailerProblems(const Sea& sea) {
   std::string what = DescribeTrailerProblem(problem);
   switch (problem) {
     case TrailerProblem::kNone: return problems;
-    case TrailerProblem::kBadMagic: PaddingNotZeros(sea, &at, &what); break;
+    case TrailerProblem::kBadMagic:
+      // A damaged trailer still begins like one; any other file is simply not one of ours.
+      if (!PaddingNotZeros(sea, &at, &what) && memcmp(sea.trailer.magic, kTrailerMagic, 3) != 0) {
+        problems.push_back(Problem{sea.path, std::nullopt,
+                                   "not a KOV self-extractor: it does not end in a KOVSEA trailer",
+                                   "name a self-extractor that kovsea pack made"});
+        return problems;
+      }
+      break;
     case TrailerProblem::kEmptyArchive: at += 12; break;
     case TrailerProblem::kArchiveOutsideFile:
       at += 8;

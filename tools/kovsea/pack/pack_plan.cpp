@@ -117,6 +117,25 @@ class TreePlanner {
   PackPlan* plan_;
 };
 
+// The stub writes each side file into the disk directory after the entries: an entry of the
+// same name (in any case: Windows names are one whatever their case) would be replaced by it
+// at the user's site, silently.
+void CheckSideFileClashes(const PackOptions& options, PackPlan* plan) {
+  for (int i = 0; i < kSideFileCount; ++i) {
+    if (options.side_files[i].empty()) continue;
+    const std::string side = platform::host::WindowsUpperCase(std::string(kDiskDirectory) + "/" + kSideFiles[i].file);
+    for (const PlannedEntry& e : plan->entries) {
+      const std::string name = e.host_path.lexically_relative(options.input_dir).generic_string();
+      if (platform::host::WindowsUpperCase(name) != side) continue;
+      plan->problems.push_back(Problem{
+          e.host_path.string(), std::nullopt,
+          std::string("would be replaced at the user's site by the side file ") + kSideFiles[i].option + " writes as " +
+              InDiskDirectory(kSideFiles[i].file) + " (Windows takes the two names for one)",
+          std::string("remove it from the tree, or leave out ") + kSideFiles[i].option});
+    }
+  }
+}
+
 void CheckLayout(const PackOptions& options, PackPlan* plan) {
   auto problem = [plan](const std::string& where, const std::string& what, const std::string& fix) {
     plan->problems.push_back(Problem{where, std::nullopt, what, fix});
@@ -167,7 +186,9 @@ PackPlan PlanPack(const PackOptions& options, uint64_t stub_size) {
   plan.stub_size = stub_size;
   std::error_code error;
   if (!fs::is_directory(options.input_dir, error)) {
-    plan.problems.push_back(Problem{options.input_dir.string(), std::nullopt, "not a directory", "name the installer's tree"});
+    const bool exists = fs::exists(fs::symlink_status(options.input_dir, error));
+    plan.problems.push_back(Problem{options.input_dir.string(), std::nullopt,
+                                    exists ? "not a directory" : "does not exist", "name the installer's tree"});
     return plan;
   }
   // Names are checked as the stub reads them, in the code page's characters: the host
@@ -195,6 +216,7 @@ PackPlan PlanPack(const PackOptions& options, uint64_t stub_size) {
                                     std::string("put the installer's ") + kSetupProgram + " in the tree's " +
                                         kDiskDirectory + " directory"});
   }
+  CheckSideFileClashes(options, &plan);
   CheckLayout(options, &plan);
   return plan;
 }

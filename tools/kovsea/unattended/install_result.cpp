@@ -21,13 +21,27 @@ std::string DescribeRestartRequest(uint32_t request) {
   }
 }
 
-std::string DescribeInstallExitCode(uint32_t code) {
+std::string DescribeInstallExitCode(uint32_t code, bool from_setup) {
+  if (from_setup) {
+    switch (code) {
+      case kInstallRestartRequired: return "success, restart required (Setup.exe's own exit code)";
+      case kInstallRestartStarted: return "success, restart started (by the installer)";
+      case kInstallRanOut:
+        return "Setup.exe's own exit code 1460, which kovsea passes on: the installer has ended (it is not "
+               "kovsea's --timeout)";
+      default: return "Setup.exe's own exit code, which kovsea passes on";
+    }
+  }
   switch (code) {
     case kInstallSucceeded: return "success";
     case kInstallRestartRequired: return "success, restart required";
     case kInstallRestartStarted: return "success, restart started (by the installer)";
-    case kInstallRanOut: return "the time ran out; the installer still runs";
+    case kInstallRanOut: return "the time ran out (--timeout); the installer still runs";
     case kInstallFailed: return "failed";
     default: return "the installer's own exit code";
   }
+}
+
+std::string ResultLine(uint32_t code, bool from_setup) {
+  return "exit code " + std::to_string(code) + ": " + DescribeInstallExitCode(code, from_setup);
 }

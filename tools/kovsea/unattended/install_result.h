@@ -21,5 +21,9 @@ constexpr uint32_t kInstallRestartRequired = 3010;  // "Reboot" 1, 2 or 3, or Se
 uint32_t InstallExitCode(uint32_t setup_exit_code, uint32_t restart_request);
 // What a restart request asks for, in words ("restart", "nothing", ...).
 std::string DescribeRestartRequest(uint32_t request);
-// What an exit code of install means, in words.
-std::string DescribeInstallExitCode(uint32_t code);
+// What an exit code of install means, in words. `from_setup` says whether it is Setup.exe's
+// own code passed on, which keeps the installer's meaning: its 1460 is not kovsea's timeout.
+std::string DescribeInstallExitCode(uint32_t code, bool from_setup = false);
+// The one line every run ends with, in the log and on stderr: "exit code 3010: success,
+// restart required".
+std::string ResultLine(uint32_t code, bool from_setup);

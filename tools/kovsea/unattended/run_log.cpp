@@ -13,7 +13,7 @@ bool RunLog::Open(const std::string& path, bool verbose) {
   return file_ != nullptr;
 }
 
-void RunLog::Line(const std::string& text) {
+void RunLog::Line(const std::string& text, bool on_stderr) {
   const std::string line = Timestamp(std::chrono::system_clock::now()) + " " + text + "\n";
   // Written out at once: the deployment system may end the process, and a timeout ends it
   // while the installer still runs.
@@ -21,7 +21,7 @@ void RunLog::Line(const std::string& text) {
     fputs(line.c_str(), file_);
     fflush(file_);
   }
-  if (verbose_) {
+  if (verbose_ || on_stderr) {
     fputs(line.c_str(), stderr);
     fflush(stderr);
   }

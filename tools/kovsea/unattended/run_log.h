@@ -16,8 +16,9 @@ class RunLog {
   // Appends to `path` (no file when empty) and mirrors each line on stderr with `verbose`;
   // false when the file cannot be opened for appending.
   bool Open(const std::string& path, bool verbose);
-  // "2025-01-31T12:00:00.250Z TEXT", written out at once.
-  void Line(const std::string& text);
+  // "2025-01-31T12:00:00.250Z TEXT", written out at once; on stderr too with `verbose`, or
+  // when `on_stderr` asks for it whatever the verbosity (once either way).
+  void Line(const std::string& text, bool on_stderr = false);
 
  private:
   FILE* file_ = nullptr;

@@ -12,6 +12,7 @@
 #include "deployment_facts.h"
 #include "handoff.h"
 #include "host_files.h"
+#include "install_checks.h"
 #include "install_result.h"
 #include "platform_run.h"
 #include "reading.h"
@@ -21,12 +22,14 @@
 #include "sea_result.h"
 #include "temp_root.h"
 #include "text.h"
+#include "unicode_switches.h"
 #include "verification.h"
 
 namespace host = platform::host;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
 
 const std::string kRequestPlace = std::string("HKLM\\") + kProductKeyPath + " \"" + kRebootValueName + "\"";
 
@@ -48,6 +51,7 @@ struct Watch {
   Clock::time_point waiting_since{};
   uint32_t waited_process = 0;  // the engine process being waited for
   std::string command_line;
+  std::string utf8_arguments;  // Setup.exe's switches in Unicode; empty when the ANSI ones do
   bool exit_code_read = false;
   uint32_t setup_exit_code = 0;
   std::string unopened;  // the last unopenable window's line, logged once
@@ -67,9 +71,10 @@ void Report(void* context, HandOffStep step, const char* text, uint32_t number, 
       break;
     case HandOffStep::kSetupStarted:
       w.command_line = text;
+      if (!w.utf8_arguments.empty()) w.command_line += " (its switches passed in Unicode: " + w.utf8_arguments + ")";
       w.waiting_since = Clock::now();
       w.deadline = w.waiting_since + std::chrono::seconds(w.timeout_seconds);
-      w.log->Line(std::string(ok ? "started: " : "could not start: ") + text);
+      w.log->Line(std::string(ok ? "started: " : "could not start: ") + w.command_line);
       break;
     case HandOffStep::kEngineWindow: {
       const std::string owner = "process " + std::to_string(number) + ", owner of a window of class " + text;
@@ -144,20 +149,29 @@ bool Pause(void* context, uint32_t milliseconds) {
   return MillisecondsLeft(w) > 0;
 }
 
+// Setup.exe with its switches in Unicode where the ANSI code page could not carry them.
+platform::Process* Start(void* context, const char* path, const char* command_line) {
+  const Watch& w = *static_cast<const Watch*>(context);
+  if (w.utf8_arguments.empty()) return platform::StartProgram(path, command_line);
+  return platform::StartProgramWithUtf8Arguments(path, w.utf8_arguments.c_str());
+}
+
 // The messages the stub would show in its error boxes.
 void LogMessage(void* context, const char* text, const char* caption) {
   static_cast<RunLog*>(context)->Line(std::string("message: ") + text + " (" + caption + ")");
 }
 
-uint32_t Finish(RunLog& log, uint32_t code, const std::string& why = std::string()) {
-  log.Line("exit code " + std::to_string(code) + ": " + DescribeInstallExitCode(code) + (why.empty() ? "" : ", " + why));
+// The run's last line, on stderr too whatever the verbosity: a deployment system's own log
+// then says what the exit code means.
+uint32_t Finish(RunLog& log, uint32_t code, bool from_setup, const std::string& why = std::string()) {
+  log.Line(ResultLine(code, from_setup) + (why.empty() ? "" : ", " + why), true);
   return code;
 }
 
 uint32_t Fail(RunLog& log, const std::string& what) {
   log.Line("error: " + what);
   fprintf(stderr, "kovsea: error: %s\n", what.c_str());
-  return Finish(log, kInstallFailed);
+  return Finish(log, kInstallFailed, false);
 }
 
 }  // namespace
@@ -171,12 +185,24 @@ uint32_t RunUnattendedInstall(const InstallOptions& options) {
             kMaxCommandLineLength);
     return kInstallUsage;
   }
+  std::string utf8_arguments;
+  if (!UnicodeSwitches(options.arguments, &utf8_arguments)) {
+    fprintf(stderr, "kovsea: error: the installer's switches hold characters this system's ANSI code page cannot "
+                    "spell, and could not be read exactly from the command line: give them last, after --\n");
+    return kInstallUsage;
+  }
+  const std::string log_problem = LogFileProblem(options.log_file, options.file);
+  if (!log_problem.empty()) {
+    fprintf(stderr, "kovsea: error: %s\n", log_problem.c_str());
+    return kInstallUsage;
+  }
   RunLog log;
   if (!log.Open(options.log_file, options.verbose)) {
     fprintf(stderr, "kovsea: error: cannot append to %s: %s\n", options.log_file.c_str(), strerror(errno));
     return kInstallFailed;
   }
   log.Line("kovsea " + options.version + " install " + file + (options.arguments.empty() ? "" : " -- " + arguments));
+  for (const std::string& note : InstallNotes(options.arguments)) log.Line("note: " + note, true);
 
   // The file is checked as verify checks it, with this machine's temporary directory.
   char temp[kPathCapacity + 1];
@@ -193,7 +219,7 @@ uint32_t RunUnattendedInstall(const InstallOptions& options) {
   if (!problems.empty()) {
     for (const Problem& p : problems) log.Line("verify: " + ProblemText(p));
     PrintErrors(problems);
-    return Finish(log, kInstallFailed, "nothing was extracted");
+    return Finish(log, kInstallFailed, false, "nothing was extracted");
   }
   std::vector<host::CatalogueEntry> entries;
   CatalogueStream(&sea, options.codepage, &entries);
@@ -224,7 +250,9 @@ uint32_t RunUnattendedInstall(const InstallOptions& options) {
   }
 
   Watch watched(&log, root + kDiskDirectoryPath, options.timeout_seconds);
-  const HandOffWatch watch = {arguments.empty() ? nullptr : arguments.c_str(), &watched, Report, Wait, Ended, Pause};
+  watched.utf8_arguments = utf8_arguments;
+  const HandOffWatch watch = {arguments.empty() ? nullptr : arguments.c_str(), &watched, Report, Wait, Ended, Pause,
+                              Start};
   const HandOffOutcome outcome = HandOffToInstaller(sea.file, &state, watch);
   if (state.archive_file == nullptr) sea.file = nullptr;  // closed by the hand-off
   host::ClearTarget();
@@ -233,7 +261,7 @@ uint32_t RunUnattendedInstall(const InstallOptions& options) {
   switch (outcome.end) {
     case HandOffEnd::kSkipped:
       PrintErrors(problems);
-      return Finish(log, kInstallFailed, "nothing was started, and what was extracted is deleted");
+      return Finish(log, kInstallFailed, false, "nothing was started, and what was extracted is deleted");
     case HandOffEnd::kNotStarted:
       TakeRestartRequest(outcome.request_reset);
       return Fail(log, "Setup.exe could not be started: " + watched.command_line);
@@ -241,9 +269,8 @@ uint32_t RunUnattendedInstall(const InstallOptions& options) {
       const std::string what = "the installer still runs after " + std::to_string(options.timeout_seconds) +
                                " s: it is left running, its files are deleted at the next restart, and its "
                                "restart request is not read";
-      log.Line(what);
-      fprintf(stderr, "kovsea: %s (exit code %u)\n", what.c_str(), kInstallRanOut);
-      return Finish(log, kInstallRanOut);
+      log.Line(what, true);
+      return Finish(log, kInstallRanOut, false);
     }
     case HandOffEnd::kCompleted:
       break;
@@ -251,5 +278,6 @@ uint32_t RunUnattendedInstall(const InstallOptions& options) {
   const uint32_t request = TakeRestartRequest(outcome.request_reset);
   log.Line("restart request: " + std::to_string(request) + ", " + DescribeRestartRequest(request) +
            "; kovsea restarts nothing");
-  return Finish(log, InstallExitCode(watched.exit_code_read ? watched.setup_exit_code : 0, request));
+  const uint32_t setup_exit_code = watched.exit_code_read ? watched.setup_exit_code : 0;
+  return Finish(log, InstallExitCode(setup_exit_code, request), setup_exit_code != 0);
 }
