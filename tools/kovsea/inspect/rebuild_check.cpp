@@ -112,10 +112,12 @@ std::string StubDifferenceAt(const Sea& sea, const std::string& stub, uint64_t o
   const std::string region = StubRegion(stub, offset);
   std::string file_stub;
   if (!ReadStubPart(sea, &file_stub)) return region;
+  const std::vector<std::string> differences = StubDifferences(DiffStubs(file_stub, stub));
+  if (differences.empty()) return region;
   std::string what;
-  for (const std::string& s : StubDifferences(DiffStubs(file_stub, stub))) what += (what.empty() ? "" : ", ") + s;
-  if (what.empty()) return region;
-  return (region == "the stub's headers" || region == "the stub" ? "the stub" : region) + ": " + what + " differ";
+  for (const std::string& s : differences) what += (what.empty() ? "" : ", ") + s;
+  return (region == "the stub's headers" || region == "the stub" ? "the stub" : region) + ": " + what +
+         (differences.size() == 1 ? " differs" : " differ");
 }
 
 std::string RebuiltRegion(Sea* sea, const PackOptions& options, const PackPlan& plan, const std::string& stub,
