@@ -78,7 +78,7 @@ const char kNothingVouches[] = "nothing vouches for this file: get a properly si
 
 // The signature the table's first entry holds; false with a problem when there is none, or
 // when the table lies (partly) outside the file, which the trailer's checks report.
-bool ReadFirstEntry(const Sea& sea, std::string* der, Problems* problems) {
+bool ReadFirstEntry(const Sea& sea, std::string* der, SignatureReport* report, Problems* problems) {
   const CertificateTable& table = sea.location.table;
   if (uint64_t{table.offset} + table.size > sea.location.file_length) return false;
   if (table.size > kLargestTable) {
@@ -115,6 +115,7 @@ bool ReadFirstEntry(const Sea& sea, std::string* der, Problems* problems) {
   const uint64_t blob = DerLength(*der);
   if (blob != 0 && blob <= der->size() &&
       (der->size() - blob >= kCertificateAlignment || der->find_first_not_of('\0', blob) != std::string::npos)) {
+    report->entry_problem = "bytes nobody signed follow it inside its certificate table entry";
     problems->push_back(sea.At(table.offset + kEntryHeader + blob,
                                std::to_string(der->size() - blob) + " bytes other than the padding to 8 bytes follow "
                                    "the signature inside its certificate table entry: nothing vouches for them "
@@ -278,7 +279,7 @@ Problems CheckSignature(const Sea& sea, const TrustPins& pins, SignatureReport* 
   }
   report->present = true;
   std::string der;
-  if (!ReadFirstEntry(sea, &der, &problems)) return problems;
+  if (!ReadFirstEntry(sea, &der, report, &problems)) return problems;
   Pkcs7Reading reading;
   reader(der, pins.ca, &reading);
   if (reading.unavailable) {
@@ -367,7 +368,8 @@ std::vector<std::string> DescribeSignatureReport(const SignatureReport& r) {
   std::string verdict = !r.signature_verifies ? "does not verify with the signer's certificate"
                         : !r.DigestMatches()  ? "fails: the file is not what was signed"
                         : !r.usage_error.empty() ? "fails: the certificate is not for code signing"
-                                                 : "verifies";
+                        : !r.entry_problem.empty() ? "fails: " + r.entry_problem
+                                                   : std::string("verifies");
   std::vector<std::string> lines = {
       "  signer: " + r.signer.subject,
       "  issuer: " + r.signer.issuer,

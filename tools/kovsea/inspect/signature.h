@@ -52,6 +52,7 @@ struct SignatureReport {
   std::vector<Signer> nested;  // nested signatures: shown, not checked
 
   std::string usage_error;  // why the signer's certificate is not for code signing; empty when it is
+  std::string entry_problem;  // what the certificate table's entry holds besides the signature
 
   bool DigestMatches() const { return read && !signed_digest.empty() && signed_digest == file_digest; }
   bool Matches() const { return DigestMatches() && signature_verifies; }
