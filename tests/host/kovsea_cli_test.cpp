@@ -69,17 +69,22 @@ TEST_F(Kovsea, PackIsDeterministicAndMatchesTheLayoutByteForByte) {
   const std::string one = ReadAll(dir / "one.exe");
   EXPECT_EQ(one, ReadAll(dir / "two.exe"));
 
-  // Read back independently of the tool: stub, entries, side file, padding, trailer.
+  // Read back independently of the tool: stub, entries, side file, padding, content digest
+  // (openssl's SHA-256 of all but its own bytes: a stand-in stub has no signer's fields),
+  // trailer.
   const std::string stub_bytes = ReadAll(stub);
   std::string stream = test::DirEntry("Disk1") + test::FileEntry("Disk1\\Setup.exe", "MZ") +
                        test::FileEntry("Disk1\\a", "A") + test::FileEntry("Disk1\\b", "BB") +
                        test::FileEntry("Disk1\\caf\xe9", "");
   const uint32_t side_at = static_cast<uint32_t>(stub_bytes.size() + stream.size());
   std::string body = stub_bytes + stream + "ini";
-  body += std::string((8 - (body.size() + 52) % 8) % 8, '\0');
+  body += std::string((8 - (body.size() + 40 + 52) % 8) % 8, '\0');
   test::Slot slots[4] = {{}, {}, {}, {side_at, 3}};
-  EXPECT_EQ(one, body + test::Trailer(static_cast<uint32_t>(stub_bytes.size()),
-                                      static_cast<uint32_t>(stream.size()), 5, slots));
+  const std::string trailer =
+      test::Trailer(static_cast<uint32_t>(stub_bytes.size()), static_cast<uint32_t>(stream.size()), 5, slots);
+  WriteAll(dir / "covered", body + "KOVSUM01" + trailer);
+  ASSERT_EQ(system(("openssl dgst -sha256 -binary " + Q(dir / "covered") + " > " + Q(dir / "digest")).c_str()), 0);
+  EXPECT_EQ(one, body + "KOVSUM01" + ReadAll(dir / "digest") + trailer);
 }
 
 TEST_F(Kovsea, HandWrittenFileIsListedAndExtracted) {

@@ -200,9 +200,10 @@ TEST(PackPlan, LayoutIsTheHandComputedOne) {
   EXPECT_EQ(plan.side_offsets[0], 100 + archive);
   EXPECT_EQ(plan.side_sizes[0], 7u);
   EXPECT_EQ(plan.side_offsets[1], 0u);
-  // 100 + 65 + 7 = 172; with the 52-byte trailer 224, already a multiple of 8.
+  // 100 + 65 + 7 = 172; with the 40-byte content digest and the 52-byte trailer 264,
+  // already a multiple of 8.
   EXPECT_EQ(plan.padding, 0u);
-  EXPECT_EQ(plan.total, 224u);
+  EXPECT_EQ(plan.total, 264u);
   EXPECT_EQ(longer_stub.padding, 7u) << "one byte more of stub, seven of padding";
   EXPECT_EQ(longer_stub.total % 8, 0u);
 }

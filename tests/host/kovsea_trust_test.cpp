@@ -12,8 +12,10 @@
 #include <algorithm>
 #include <set>
 
+#include "digest.h"
 #include "kovsea_fixture.h"
 #include "signature_reader.h"
+#include "verification.h"
 #include "version_resource.h"
 
 namespace {
@@ -348,6 +350,7 @@ TEST_F(Trust, AgainstPassesForItsTreeAndNamesTheFirstDifference) {
       {tree, "--setup-ini " + Q(dir / "other.ini") + " --version-info 'ProductName=Vendor Product' --version-info FileVersion=1.0",
        1, "first in side file setup.ini"},
       {tree, PackOptions("2.0"), 1, "first in the stub's resources (section .rsrc)"},
+      {tree, PackOptions("2.0"), 1, ": the version strings (FileVersion \"1.0\" -> \"2.0\") differs"},
   };
   for (const auto& c : cases) {
     Result r = Run("verify " + Q(signed_file) + " --stub " + Q(KOVSEA_STUB) + " --against " + Q(c.tree) + " " + c.options);
@@ -397,6 +400,189 @@ TEST_F(Trust, DiffListsExactlyTheChangedEntries) {
   EXPECT_EQ(Run("diff " + Q(first) + " " + Q(dir / "missing.exe")).code, 1);
 }
 
+using PinOptions = test::Kovsea;
+
+TEST_F(PinOptions, ThatPinNothingAreUsageErrorsForVerifyAndInstall) {
+  const std::string hex(64, 'a');
+  for (const char* command : {"verify", "install"}) {
+    for (const std::string& pin : {std::string("--signer-sha256 ''"), std::string("--signer-sha256 xyz"),
+                                   "--signer-sha256 " + hex.substr(2), "--signer-sha256 " + hex + "aa",
+                                   "--signer-sha256 a:" + hex.substr(1), std::string("--signer-subject ''")}) {
+      Result r = Run(std::string(command) + " " + pin + " " + Q(dir / "any.exe"));
+      EXPECT_EQ(r.code, 2) << command << " " << pin << ":\n" << r.out << r.err;
+      EXPECT_NE(r.err.find("kovsea: error: --signer-"), std::string::npos) << command << " " << pin << ":\n" << r.err;
+    }
+  }
+}
+
+// Flips `at` in a copy of `file` named `name`.
+fs::path Flipped(const fs::path& file, const fs::path& name, size_t at) {
+  fs::copy_file(file, name, fs::copy_options::overwrite_existing);
+  Flip(name, at);
+  return name;
+}
+
+TEST_F(Trust, TheEntryHoldsTheSignatureAndItsPaddingOnlyByACodeSigningCertificate) {
+  const fs::path product = Pack(Tree("tree"), "product.exe", PackOptions());
+  const size_t packed = ReadAll(product).size();
+  std::string padded = ReadAll(Sign(product, "signed.exe"));
+  const uint32_t entry_length = Le32(padded, packed);
+  std::string bigger;
+  test::Put32(&bigger, entry_length + 64);
+  padded.replace(packed, 4, bigger);
+  padded.replace(TableEntryAt(padded) + 4, 4, bigger);
+  WriteAll(dir / "padded.exe", padded + std::string(64, '\0'));
+  const std::string in = "cd " + Pki("") + " && ";
+  for (const std::string usage : {"keyEncipherment", "digitalSignature"}) {
+    const std::string eku = usage == "keyEncipherment" ? "codeSigning" : "serverAuth";
+    ASSERT_EQ(Shell(in + "printf '[u]\\nkeyUsage=critical," + usage + "\\nextendedKeyUsage=" + eku + "\\n' > " +
+                    usage + ".cnf && openssl req -newkey rsa:2048 -nodes -keyout " + usage + ".key -out " + usage +
+                    ".csr -subj /CN=" + usage + " && openssl x509 -req -in " + usage + ".csr -CA ca.pem -CAkey ca.key "
+                    "-days 2 -out " + usage + ".pem -extfile " + usage + ".cnf -extensions u")
+                  .code, 0);
+  }
+  const struct {
+    fs::path file;
+    const char* says;
+  } cases[] = {
+      {dir / "padded.exe", "bytes other than the padding to 8 bytes follow the signature inside its certificate "
+                           "table entry"},
+      {Sign(product, "encipherment.exe", "", "keyEncipherment"), "its key usage does not allow digital signatures"},
+      {Sign(product, "server.exe", "", "digitalSignature"), "its extended key usage does not name code signing"},
+  };
+  for (const auto& c : cases) {
+    Result v = Run("verify " + Q(c.file));
+    EXPECT_EQ(v.code, 1) << c.file << ":\n" << v.out;
+    EXPECT_NE(v.out.find(c.says), std::string::npos) << c.file << ":\n" << v.out;
+    EXPECT_EQ(v.out.find("  signature: verifies"), std::string::npos) << c.file << ":\n" << v.out;
+  }
+}
+
+TEST_F(Trust, TheContentDigestCoversWhatTheStubReadsAndSurvivesSigning) {
+  const fs::path product = Pack(Tree("tree"), "product.exe", PackOptions());
+  const std::string packed = ReadAll(product);
+  const size_t record = packed.size() - 52 - 40;
+  ASSERT_EQ(packed.substr(record, 8), "KOVSUM01");
+  const size_t checksum = Le32(packed, 0x3C) + 24 + 64;
+  const size_t entry = TableEntryAt(packed);
+  WriteAll(dir / "covered", packed.substr(0, checksum) + packed.substr(checksum + 4, entry - checksum - 4) +
+                                packed.substr(entry + 8, record + 8 - entry - 8) + packed.substr(record + 40));
+  const std::string digest = After(Shell("openssl dgst -sha256 -r " + Q(dir / "covered")).out, "").substr(0, 64);
+  EXPECT_EQ(Lower(digest), HexBytes(packed.substr(record + 8, 32)));
+  const std::string matches = "  content: sha256 " + digest + ", matches the file";
+  WriteAll(dir / "old.exe", packed.substr(0, record) + packed.substr(record + 40));
+  std::string product_name;
+  for (char c : std::string("Vendor Product")) product_name += std::string(1, c) + '\0';
+  const struct {
+    fs::path file;
+    std::string options;
+    int code;
+    std::string says;
+  } cases[] = {
+      {product, "", 0, matches},
+      {Sign(product, "signed.exe"), "", 0, matches},
+      {Sign(product, "signed-sha1.exe", "-h sha1"), "", 0, matches},
+      {Flipped(product, dir / "entry.exe", packed.find(test::Pattern(70000, 3)) + 5000), "", 1,
+       "the content digest does not match this file"},
+      {Flipped(product, dir / "side.exe", packed.find("Product=Vendor")), "", 1, "the content digest does not match"},
+      {Flipped(product, dir / "resources.exe", packed.find(product_name)), "", 1, "the content digest does not match"},
+      {Flipped(product, dir / "trailer.exe", packed.size() - 52 + 16), "", 1, "the content digest does not match"},
+      {Flipped(product, dir / "digest.exe", record + 20), "", 1, "the content digest does not match"},
+      {dir / "old.exe", "", 0, "  content: not checked (no digest)"},
+      {dir / "old.exe", "--require-digest", 1, "holds no content digest, and --require-digest asks for one"},
+      {Flipped(product, dir / "magic.exe", record), "--require-digest", 1, "--require-digest asks for one"},
+  };
+  for (const auto& c : cases) {
+    Result v = Run("verify " + c.options + " " + Q(c.file));
+    EXPECT_EQ(v.code, c.code) << c.file.filename() << " " << c.options << ":\n" << v.out;
+    EXPECT_NE(v.out.find(c.says), std::string::npos) << c.file.filename() << " " << c.options << ":\n" << v.out;
+  }
+  EXPECT_NE(Run("list --json " + Q(product)).out.find("\"content_digest\": {\"sha256\": \"" + digest +
+                                                      "\", \"file_sha256\": \"" + digest + "\", \"matches\": true}"),
+            std::string::npos);
+  EXPECT_NE(Run("verify --json " + Q(dir / "entry.exe")).out.find("\"matches\": false}"), std::string::npos);
+}
+
+TEST_F(Trust, ABuildThatCannotReadSignaturesNeverCallsASignedFileOK) {
+  const fs::path product = Pack(Tree("tree"), "product.exe", PackOptions());
+  const fs::path signed_file = Sign(product, "signed.exe");
+  const fs::path changed = Flipped(product, dir / "changed.exe", ReadAll(product).find(test::Pattern(70000, 3)));
+  TrustPins sha, ca;
+  sha.signer_sha256 = Fingerprint("leaf.pem");
+  ca.ca = pki_ / "ca.pem";
+  const struct {
+    fs::path file;
+    TrustUse use;
+    TrustPins pins;
+    Pkcs7Reader reader;
+    const char* says;  // empty: no problem
+  } cases[] = {
+      {signed_file, TrustUse::kVerify, {}, ReadNoPkcs7, "it is not OK until a kovsea that checks signatures says so"},
+      {signed_file, TrustUse::kVerify, {}, ReadPkcs7, ""},
+      {signed_file, TrustUse::kInstall, {}, ReadNoPkcs7, ""},
+      {signed_file, TrustUse::kInstall, sha, ReadNoPkcs7, "refused rather than taken without the check"},
+      {signed_file, TrustUse::kInstall, ca, ReadNoPkcs7, "refused rather than taken without the check"},
+      {signed_file, TrustUse::kInstall, sha, ReadPkcs7, ""},
+      {changed, TrustUse::kInstall, {}, ReadNoPkcs7, "the content digest does not match this file"},
+      {product, TrustUse::kInstall, {}, ReadNoPkcs7, ""},
+  };
+  for (const auto& c : cases) {
+    Sea sea;
+    Problem opened;
+    ASSERT_TRUE(OpenSea(c.file, &sea, &opened)) << opened.what;
+    TrustReport report;
+    std::string said;
+    for (const Problem& p : CheckTrust(sea, c.pins, false, c.use, c.reader, &report)) said += p.what + "\n";
+    EXPECT_EQ(said.empty(), *c.says == '\0') << c.file.filename() << ": " << said;
+    EXPECT_NE(said.find(c.says), std::string::npos) << c.file.filename() << ": " << said;
+    if (c.reader == ReadNoPkcs7 && c.file == signed_file) {
+      EXPECT_EQ(DescribeSignatureReport(report.signature).at(0).rfind("  signature: not checked (", 0), 0u);
+    }
+  }
+}
+
+TEST_F(Trust, VerifysLinesAgreeWithEachOtherAndShowTheCertificatesValidity) {
+  const fs::path product = Pack(Tree("tree"), "product.exe", PackOptions());
+  const fs::path signed_file = Sign(product, "signed.exe");
+  WriteAll(dir / "appended.exe", ReadAll(signed_file) + "12345");
+  const auto date = [&](const char* which) {
+    std::string iso = After(Shell("openssl x509 -noout -dateopt iso_8601 -" + std::string(which) + " -in " +
+                                  Pki("leaf.pem")).out, "=");
+    std::replace(iso.begin(), iso.end(), ' ', 'T');
+    return iso;
+  };
+  const struct {
+    fs::path file;
+    std::string says;
+    const char* never;
+  } cases[] = {
+      {dir / "appended.exe", "signed: certificate table at offset", "not signed"},
+      {Flipped(signed_file, dir / "changed.exe", ReadAll(product).find(test::Pattern(70000, 3))),
+       "  signature: fails: the file is not what was signed", "signature: verifies"},
+      {signed_file, "  valid: " + date("startdate") + " to " + date("enddate"), "fails"},
+  };
+  for (const auto& c : cases) {
+    Result v = Run("verify " + Q(c.file));
+    EXPECT_NE(v.out.find(c.says), std::string::npos) << c.file.filename() << ":\n" << v.out;
+    EXPECT_EQ(v.out.find(c.never), std::string::npos) << c.file.filename() << ":\n" << v.out;
+  }
+}
+
+TEST_F(Trust, DiffFailsWhenTheStubTheUserRunsDiffers) {
+  const fs::path tree = Tree("tree");
+  const fs::path first = Pack(tree, "first.exe", PackOptions("1.0"));
+  const fs::path second = Pack(tree, "second.exe", PackOptions("1.1"));
+  Result d = Run("diff " + Q(first) + " " + Q(second));
+  EXPECT_EQ(d.code, 1) << d.out;
+  EXPECT_NE(d.out.find("what runs: differs: the stub's version strings (FileVersion \"1.0\" -> \"1.1\")"),
+            std::string::npos)
+      << d.out;
+  Result json = Run("diff --json " + Q(first) + " " + Q(second));
+  EXPECT_EQ(json.out.rfind("{\"ok\": false", 0), 0u) << json.out;
+  EXPECT_NE(json.out.find("\"same_payload\": true, \"differs\": ["), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("\"the stub's version strings (FileVersion"), std::string::npos) << json.out;
+}
+
 TEST(SignatureNames, AreWrittenMostSpecificFirstAndEscaped) {
   const struct {
     DistinguishedName name;
@@ -407,6 +593,8 @@ TEST(SignatureNames, AreWrittenMostSpecificFirstAndEscaped) {
       {{{{"1.2.840.113549.1.9.1", "a@b.example"}}, {{"1.3.6.1.4.1.311.60.2.1.3", "US"}}},
        "1.3.6.1.4.1.311.60.2.1.3=US, E=a@b.example"},
       {{}, ""},
+      {{{{"2.5.4.10", std::string("Good Corp\0 Evil Inc", 19)}}}, "O=Good Corp\\x00 Evil Inc"},
+      {{{{"2.5.4.3", "line\nbreak\x7f"}}}, "CN=line\\x0abreak\\x7f"},
   };
   for (const auto& c : cases) EXPECT_EQ(FormatName(c.name), c.text);
   EXPECT_EQ(SerialHex(std::string("\0\0\x01\xab", 4)), "01ab");

@@ -96,17 +96,31 @@ void AddVersionInfo(CLI::App* command, std::map<std::string, std::string>* versi
       ->type_name("KEY=VALUE");
 }
 
-// verify's pins of the signer, and --against with the options pack would have been given.
-void AddTrustOptions(CLI::App* verify, TrustPins* pins, PackOptions* against, std::string* stub) {
-  verify->add_option("--signer-sha256", pins->signer_sha256,
-                     "fail unless the signing certificate's SHA-256 is HEX (as verify prints it)")
-      ->type_name("HEX");
-  verify->add_option("--signer-subject", pins->signer_subject,
-                     "fail unless the signer's subject is exactly TEXT (as verify prints it)")
-      ->type_name("TEXT");
-  verify->add_option("--ca", pins->ca, "fail unless the signer's chain ends in a root of this PEM file")
+// A pin checked as it is parsed: an empty or malformed one is a usage error, never no pin.
+CLI::Validator PinCheck(std::string (*problem)(const std::string&)) {
+  return CLI::Validator([problem](std::string& given) { return problem(given); }, "");
+}
+
+// The pins of the signer (verify and install), and whether a content digest is required.
+void AddPinOptions(CLI::App* command, TrustPins* pins, bool* require_digest) {
+  command->add_option("--signer-sha256", pins->signer_sha256,
+                      "fail unless the signing certificate's SHA-256 is HEX (as verify prints it)")
+      ->type_name("HEX")
+      ->check(PinCheck(SignerSha256Problem));
+  command->add_option("--signer-subject", pins->signer_subject,
+                      "fail unless the signer's subject is exactly TEXT (as verify prints it)")
+      ->type_name("TEXT")
+      ->check(PinCheck(SignerSubjectProblem));
+  command->add_option("--ca", pins->ca, "fail unless the signer's chain ends in a root of this PEM file")
       ->type_name("FILE")
       ->check(CLI::ExistingFile);
+  command->add_flag("--require-digest", *require_digest,
+                    "fail for a file without a content digest (one packed by an earlier kovsea)");
+}
+
+// verify's pins of the signer, and --against with the options pack would have been given.
+void AddTrustOptions(CLI::App* verify, VerifyOptions* options, PackOptions* against, std::string* stub) {
+  AddPinOptions(verify, &options->pins, &options->require_digest);
   CLI::Option* dir = verify->add_option("--against", against->input_dir,
                                         "fail unless FILE (less its signature) is DIR packed again, byte for byte");
   dir->type_name("DIR")->check(CLI::ExistingDirectory);
@@ -203,7 +217,7 @@ int main(int argc, char** argv) {
   verify->add_flag("--json", verify_json, "print the result as JSON");
   VerifyOptions verify_options;
   PackOptions against;
-  AddTrustOptions(verify, &verify_options.pins, &against, &stub);
+  AddTrustOptions(verify, &verify_options, &against, &stub);
 
   fs::path out_dir;
   bool force = false;
@@ -224,8 +238,9 @@ int main(int argc, char** argv) {
   diff->footer(
       "Lists the entries added, removed and changed (by size and SHA-256), the side files that\n"
       "differ, whether the stub part is the same (its program, version strings and icon), and\n"
-      "who signed each file. Exit code 0 when both hold the same payload (entries and side\n"
-      "files), 1 when they differ or one cannot be read.");
+      "who signed each file. Exit code 0 when nothing the user runs differs (entries, side\n"
+      "files, the stub's program, resources and texts), 1 when something does or one cannot\n"
+      "be read.");
   diff->add_option("OLD", diff_old, "the earlier self-extractor")->required();
   diff->add_option("NEW", diff_new, "the later self-extractor")->required();
   AddCodepage(diff, &diff_codepage, "Windows code page of the entry names (default 1252)");
@@ -307,6 +322,7 @@ int main(int argc, char** argv) {
                       "stop waiting after S seconds and exit with 1460, leaving the installer running")
       ->type_name("S")
       ->check(CLI::Range(1u, 4000000000u).description(""));
+  AddPinOptions(install, &install_options.pins, &install_options.require_digest);
 
   try {
     app.parse(argc, argv);

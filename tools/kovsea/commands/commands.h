@@ -34,6 +34,7 @@ struct VerifyOptions {
   Codepage codepage;
   uint32_t temp_length = kDefaultTempLength;
   TrustPins pins;
+  bool require_digest = false;  // a file without a content digest is not OK
   std::optional<PackOptions> against;  // the tree and the pack options to compare with
 };
 // Checks a finished file, including that every entry's path fits under a temporary
@@ -42,8 +43,9 @@ struct VerifyOptions {
 int VerifyCommand(const VerifyOptions& options);
 // The same with no pins and no tree to compare with.
 int VerifyCommand(const std::filesystem::path& file, bool json, const Codepage& codepage, uint32_t temp_length);
-// What changed between two self-extractors; exit code 0 when they hold the same payload
-// (entries and side files), 1 when they differ or one cannot be read.
+// What changed between two self-extractors; exit code 0 when nothing the user runs differs
+// (entries, side files, the stub's program and resources), 1 when something does or one
+// cannot be read.
 int DiffCommand(const std::filesystem::path& old_file, const std::filesystem::path& new_file, bool json,
                 const Codepage& codepage);
 // The options of `kovsea try` (Linux only).

@@ -1,5 +1,6 @@
 // `kovsea diff`: what changed between two self-extractors, entry by entry, and in their side
-// files, stubs and signatures. Exit code 0 when they hold the same payload.
+// files, stubs and signatures. Exit code 0 when nothing the user runs differs: the payload
+// and the stub (its program, resources and texts) are the same.
 #include <stdio.h>
 
 #include "commands.h"
@@ -96,6 +97,9 @@ void PrintDiff(const fs::path& old_path, const fs::path& new_path, const SeaDiff
   printf("stub: %s\n", stub.c_str());
   printf("signature: %s -> %s\n", SignedBy(d.old_signature).c_str(), SignedBy(d.new_signature).c_str());
   printf("payload: %s\n", d.SamePayload() ? "the same" : "differs");
+  std::string differs;
+  for (const std::string& what : RunDifferences(d)) differs += (differs.empty() ? "" : ", ") + what;
+  printf("what runs: %s\n", differs.empty() ? "the same" : ("differs: " + differs).c_str());
 }
 
 }  // namespace
@@ -104,11 +108,14 @@ int DiffCommand(const fs::path& old_path, const fs::path& new_path, bool json, c
   SeaDiff diff;
   Problems problems;
   const bool read = DiffSeas(old_path, new_path, codepage, &diff, &problems);
-  const bool same = read && diff.SamePayload();
+  const bool same = read && diff.SameRun();
   if (json) {
+    std::vector<std::string> differs;
+    for (const std::string& what : RunDifferences(diff)) differs.push_back(JsonString(what));
     std::vector<JsonField> fields = {{"old", JsonString(old_path.string())},
                                      {"new", JsonString(new_path.string())},
-                                     {"same_payload", read ? JsonBool(same) : "null"}};
+                                     {"same_payload", read ? JsonBool(diff.SamePayload()) : "null"},
+                                     {"differs", read ? JsonArray(differs) : "null"}};
     if (read) {
       for (const JsonField& f : DiffFields(diff)) fields.push_back(f);
     }

@@ -10,6 +10,7 @@
 #include "side_files.h"
 #include "signature.h"
 #include "stub_image.h"
+#include "verification.h"
 
 namespace fs = std::filesystem;
 namespace host = platform::host;
@@ -50,11 +51,12 @@ std::string SideFilesJson(const Sea& sea) {
   return JsonObject(slots);
 }
 
-// The signature as verify reports it (without pins); its problems are verify's to report.
-std::string SignatureJsonOf(const Sea& sea) {
-  SignatureReport report;
-  CheckSignature(sea, TrustPins(), &report);
-  return SignatureJson(report);
+// The signature and the content digest as verify reports them (without pins), taken in one
+// read; their problems are verify's to report.
+TrustReport TrustOf(const Sea& sea) {
+  TrustReport report;
+  CheckTrust(sea, TrustPins(), false, TrustUse::kVerify, ReadPkcs7, &report);
+  return report;
 }
 
 // The languages the stub part shows its texts in.
@@ -106,9 +108,11 @@ int ListCommand(const fs::path& path, bool json, const Codepage& codepage) {
   problems = StreamProblems(sea, reading, codepage);
   if (json) {
     const ArchiveTrailer& t = sea.trailer;
+    const TrustReport trust = TrustOf(sea);
     fputs(JsonReport(problems.empty(),
                      {{"signed", JsonBool(sea.location.is_signed)},
-                      {"signature", SignatureJsonOf(sea)},
+                      {"signature", SignatureJson(trust.signature)},
+                      {"content_digest", ContentJson(trust.content)},
                       {"sha256", JsonString(FileDigest(sea))},
                       {"stub_sha256", JsonString(DigestRange(sea.file, 0, t.archive_offset))},
                       {"archive_offset", JsonNumber(t.archive_offset)},

@@ -1,6 +1,6 @@
 // `kovsea verify`: a finished file checked as the stub would read it, every problem with the
-// byte offset it concerns; its code signature checked against the file and the pins; with
-// --against, compared with a tree packed again.
+// byte offset it concerns; its code signature checked against the file and the pins, and its
+// content digest, in one read; with --against, compared with a tree packed again.
 #include <stdio.h>
 
 #include "commands.h"
@@ -29,12 +29,14 @@ int VerifyCommand(const VerifyOptions& options) {
   Sea sea;
   Problem problem;
   Problems problems;
-  SignatureReport signature;
+  TrustReport trust;
   RebuildComparison rebuilt;
   const bool opened = OpenSea(path, &sea, &problem);
   if (opened) {
     problems = VerifySea(&sea, options.codepage, options.temp_length);
-    for (const Problem& p : CheckSignature(sea, options.pins, &signature)) problems.push_back(p);
+    for (const Problem& p : CheckTrust(sea, options.pins, options.require_digest, TrustUse::kVerify, ReadPkcs7, &trust)) {
+      problems.push_back(p);
+    }
     if (options.against) {
       for (const Problem& p : CompareWithRebuild(&sea, *options.against, &rebuilt)) problems.push_back(p);
     }
@@ -47,7 +49,8 @@ int VerifyCommand(const VerifyOptions& options) {
                      {{"file", JsonString(path.string())},
                       {"signed", opened ? JsonBool(sea.location.is_signed) : "null"},
                       {"temp_length", JsonNumber(options.temp_length)},
-                      {"signature", SignatureJson(signature)},
+                      {"signature", SignatureJson(trust.signature)},
+                      {"content_digest", opened ? ContentJson(trust.content) : "null"},
                       {"against", AgainstJson(options, rebuilt)}},
                      ProblemsJson(problems))
               .c_str(),
@@ -59,7 +62,8 @@ int VerifyCommand(const VerifyOptions& options) {
     return 1;
   }
   printf("%s: %s\n", path.string().c_str(), DescribeSignature(sea.location).c_str());
-  for (const std::string& line : DescribeSignatureReport(signature)) printf("%s\n", line.c_str());
+  for (const std::string& line : DescribeSignatureReport(trust.signature)) printf("%s\n", line.c_str());
+  printf("%s\n", DescribeContent(trust.content).c_str());
   if (rebuilt.Same()) printf("  built from %s: the same bytes\n", options.against->input_dir.string().c_str());
   PrintReport(problems);
   if (!ok) return 1;

@@ -73,6 +73,12 @@ void Digest::Update(const void* data, size_t bytes) {
   }
 }
 
+void Digest::CopyTo(Digest* copy) const {
+  if (copy->state_->hash != nullptr) BCryptDestroyHash(copy->state_->hash);
+  copy->state_->hash = nullptr;
+  if (state_->hash != nullptr) BCryptDuplicateHash(state_->hash, &copy->state_->hash, nullptr, 0, 0);
+}
+
 std::string Digest::Finish() {
   DWORD length = 0;
   ULONG got = 0;
@@ -122,6 +128,14 @@ Digest::~Digest() {
 
 void Digest::Update(const void* data, size_t bytes) {
   if (state_->context != nullptr) EVP_DigestUpdate(state_->context, data, bytes);
+}
+
+void Digest::CopyTo(Digest* copy) const {
+  if (state_->context == nullptr || copy->state_->context == nullptr ||
+      EVP_MD_CTX_copy_ex(copy->state_->context, state_->context) != 1) {
+    EVP_MD_CTX_free(copy->state_->context);
+    copy->state_->context = nullptr;
+  }
 }
 
 std::string Digest::Finish() {

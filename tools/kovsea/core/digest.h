@@ -26,6 +26,9 @@ class Digest {
   // Finishes the digest and returns its bytes (empty when the system could not make it); the
   // object takes no more data afterwards.
   std::string Finish();
+  // Gives `copy` (made for the same algorithm) this digest's state, so that two digests of
+  // inputs that share a beginning read it once.
+  void CopyTo(Digest* copy) const;
 
  private:
   struct State;

@@ -6,10 +6,12 @@
 #include "archive_format.h"
 #include "authenticode.h"
 #include "bytes.h"
+#include "content_digest.h"
 #include "pack_plan.h"
 #include "pack_writer.h"
 #include "pe_image.h"
 #include "reading.h"
+#include "sea_diff.h"
 #include "side_files.h"
 #include "stub_image.h"
 
@@ -104,9 +106,23 @@ std::string FileEntryAt(Sea* sea, const Codepage& codepage, uint64_t offset) {
   return "";
 }
 
+// The stub's part of the difference, named as diff names it (the icon, the languages, ...)
+// after the section it begins in; the headers and the stub as a whole give way to that name.
+std::string StubDifferenceAt(const Sea& sea, const std::string& stub, uint64_t offset) {
+  const std::string region = StubRegion(stub, offset);
+  std::string file_stub;
+  if (!ReadStubPart(sea, &file_stub)) return region;
+  const std::vector<std::string> differences = StubDifferences(DiffStubs(file_stub, stub));
+  if (differences.empty()) return region;
+  std::string what;
+  for (const std::string& s : differences) what += (what.empty() ? "" : ", ") + s;
+  return (region == "the stub's headers" || region == "the stub" ? "the stub" : region) + ": " + what +
+         (differences.size() == 1 ? " differs" : " differ");
+}
+
 std::string RebuiltRegion(Sea* sea, const PackOptions& options, const PackPlan& plan, const std::string& stub,
                           uint64_t offset) {
-  if (offset < plan.stub_size) return StubRegion(stub, offset);
+  if (offset < plan.stub_size) return StubDifferenceAt(*sea, stub, offset);
   uint64_t at = plan.stub_size;
   for (const PlannedEntry& e : plan.entries) {
     at += EntryBytes(e.name.size(), e.is_directory, e.size);
@@ -123,7 +139,9 @@ std::string RebuiltRegion(Sea* sea, const PackOptions& options, const PackPlan& 
     }
   }
   if (offset >= plan.total) return "past the end of the rebuilt file";
-  return offset >= plan.total - kTrailerSize ? "the trailer" : "the padding in front of the trailer";
+  if (offset >= plan.total - kTrailerSize) return "the trailer";
+  return offset >= plan.total - kTrailerSize - kContentDigestRecordSize ? "the content digest"
+                                                                         : "the padding in front of the content digest";
 }
 
 }  // namespace

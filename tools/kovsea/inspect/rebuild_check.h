@@ -3,7 +3,9 @@
 // come with the file less what a signer adds (the certificate table, the padding in front of
 // it, the checksum and the table's header entry). Nothing is written; the comparison holds
 // one chunk of the file at a time. A difference is named by the part of the rebuilt file it
-// lies in: the stub's headers or a section of it, an entry, a side file, the trailer.
+// lies in: a section of the stub, with what differs there as diff names it (the program, the
+// icon, the version strings, the texts' languages), an entry, a side file, the content
+// digest, the trailer.
 #pragma once
 
 #include <stdint.h>

@@ -4,6 +4,7 @@
 
 #include "authenticode.h"
 #include "digest.h"
+#include "languages.h"
 #include "pe_image.h"
 #include "reading.h"
 #include "side_files.h"
@@ -118,6 +119,10 @@ std::map<std::string, std::string> VersionOf(const pe::ResourceTree& tree) {
   return strings;
 }
 
+std::string Shown(const std::optional<std::string>& value) { return value ? "\"" + *value + "\"" : "(none)"; }
+
+}  // namespace
+
 StubDiff DiffStubs(const std::string& old_stub, const std::string& new_stub) {
   StubDiff diff;
   diff.same = old_stub == new_stub;
@@ -142,7 +147,33 @@ StubDiff DiffStubs(const std::string& old_stub, const std::string& new_stub) {
   return diff;
 }
 
-}  // namespace
+std::vector<std::string> StubDifferences(const StubDiff& stub) {
+  if (stub.same) return {};
+  std::vector<std::string> what;
+  if (!stub.program_same) what.push_back("the program");
+  if (!stub.version.empty()) {
+    std::string changes;
+    for (const auto& [key, change] : stub.version) {
+      changes += (changes.empty() ? "" : "; ") + key + " " + Shown(change.old_value) + " -> " + Shown(change.new_value);
+    }
+    what.push_back("the version strings (" + changes + ")");
+  }
+  if (!stub.icon_same) what.push_back("the icon");
+  if (stub.old_languages != stub.new_languages) {
+    what.push_back("the texts' languages (" + LanguagesText(stub.old_languages) + " -> " +
+                   LanguagesText(stub.new_languages) + ")");
+  }
+  if (what.empty()) what.push_back("other resources or headers");
+  return what;
+}
+
+std::vector<std::string> RunDifferences(const SeaDiff& diff) {
+  std::vector<std::string> what;
+  if (!diff.added.empty() || !diff.removed.empty() || !diff.changed.empty()) what.push_back("entries");
+  if (!diff.side_files.empty()) what.push_back("side files");
+  for (const std::string& s : StubDifferences(diff.stub)) what.push_back("the stub's " + s.substr(s.find(' ') + 1));
+  return what;
+}
 
 bool DiffSeas(const fs::path& old_path, const fs::path& new_path, const Codepage& codepage, SeaDiff* diff,
               Problems* problems) {

@@ -55,7 +55,19 @@ struct SeaDiff {
   SignatureReport new_signature;
 
   bool SamePayload() const { return added.empty() && removed.empty() && changed.empty() && side_files.empty(); }
+  // Nothing the user runs differs: the payload and the stub part (less what a signer writes).
+  bool SameRun() const { return SamePayload() && stub.same; }
 };
+
+// What differs between two stub parts (each with the signer's header fields zeroed).
+StubDiff DiffStubs(const std::string& old_stub, const std::string& new_stub);
+// What differs in the stub, in words ("the program", "the icon", "the version strings
+// (FileVersion "1.0" -> "1.1")", "the texts' languages (...)", "other resources or headers");
+// empty when it is the same.
+std::vector<std::string> StubDifferences(const StubDiff& stub);
+// Everything the user runs that differs, in words: "entries", "side files", and the stub's
+// differences; empty when nothing does.
+std::vector<std::string> RunDifferences(const SeaDiff& diff);
 
 // Reads both files; false with `problems` when either cannot be read whole.
 bool DiffSeas(const std::filesystem::path& old_path, const std::filesystem::path& new_path, const Codepage& codepage,

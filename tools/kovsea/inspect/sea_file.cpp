@@ -125,9 +125,10 @@ Problems TrailerProblems(const Sea& sea) {
 }
 
 std::string DescribeSignature(const TrailerLocation& at) {
-  if (!at.is_signed) return "not signed";
+  if (at.table.size == 0) return "not signed";
   std::string text = "signed: certificate table at offset " + std::to_string(at.table.offset) + ", " +
                      std::to_string(at.table.size) + " bytes";
+  if (!at.is_signed) return text + ", not where a signer leaves it (see below)";
   if (at.padding != 0) text += ", after " + std::to_string(at.padding) + " bytes of padding";
   return text;
 }

@@ -34,7 +34,8 @@ struct Sea {
 bool OpenSea(const std::filesystem::path& path, Sea* sea, Problem* problem);
 // Every problem of the trailer and the signature.
 Problems TrailerProblems(const Sea& sea);
-// "signed: certificate table at offset N, M bytes[, after P bytes of padding]" or "not signed".
+// "signed: certificate table at offset N, M bytes[, after P bytes of padding]", with a word
+// when the table is not where a signer leaves it, or "not signed" when the header names none.
 std::string DescribeSignature(const TrailerLocation& location);
 // Opens `path` and refuses it, with every problem, unless its trailer is usable.
 bool OpenUsableSea(const std::filesystem::path& path, Sea* sea, Problems* problems);

@@ -61,11 +61,24 @@ std::string Hex16(uint16_t v) {
   return text;
 }
 
+// The bytes the DER value at the start of `der` takes, its tag and length included; 0 when
+// they cannot be told.
+uint64_t DerLength(const std::string& der) {
+  if (der.size() < 2) return 0;
+  const uint8_t first = static_cast<uint8_t>(der[1]);
+  if (first < 0x80) return 2 + first;
+  const size_t count = first & 0x7f;
+  if (count == 0 || count > 4 || der.size() < 2 + count) return 0;
+  uint64_t length = 0;
+  for (size_t i = 0; i < count; ++i) length = length << 8 | static_cast<uint8_t>(der[2 + i]);
+  return 2 + count + length;
+}
+
 const char kNothingVouches[] = "nothing vouches for this file: get a properly signed one from the vendor";
 
 // The signature the table's first entry holds; false with a problem when there is none, or
 // when the table lies (partly) outside the file, which the trailer's checks report.
-bool ReadFirstEntry(const Sea& sea, std::string* der, Problems* problems) {
+bool ReadFirstEntry(const Sea& sea, std::string* der, SignatureReport* report, Problems* problems) {
   const CertificateTable& table = sea.location.table;
   if (uint64_t{table.offset} + table.size > sea.location.file_length) return false;
   if (table.size > kLargestTable) {
@@ -99,6 +112,16 @@ bool ReadFirstEntry(const Sea& sea, std::string* der, Problems* problems) {
                                "get a file with one signature from the vendor"));
   }
   *der = bytes.substr(kEntryHeader, first.length - kEntryHeader);
+  const uint64_t blob = DerLength(*der);
+  if (blob != 0 && blob <= der->size() &&
+      (der->size() - blob >= kCertificateAlignment || der->find_first_not_of('\0', blob) != std::string::npos)) {
+    report->entry_problem = "bytes nobody signed follow it inside its certificate table entry";
+    problems->push_back(sea.At(table.offset + kEntryHeader + blob,
+                               std::to_string(der->size() - blob) + " bytes other than the padding to 8 bytes follow "
+                                   "the signature inside its certificate table entry: nothing vouches for them "
+                                   "(Windows refuses them where its padding check is on)",
+                               "get a properly signed file from the vendor"));
+  }
   return true;
 }
 
@@ -111,14 +134,17 @@ std::string NormalHex(const std::string& text) {
 }
 
 // The file's own image digest, compared with the signed one.
-void CompareDigest(const Sea& sea, DigestAlgorithm algorithm, SignatureReport* report, Problems* problems) {
+void CompareDigest(const Sea& sea, DigestAlgorithm algorithm, SignatureReport* report, ContentCheck* content,
+                   Problems* problems) {
   pe::ImageDigestLayout layout;
   Problem problem;
   if (!pe::ReadImageDigestLayout(sea.file, sea.location.file_length, &layout, &problem)) {
     problems->push_back(sea.At(*problem.offset, problem.what + ", so the signature cannot be checked"));
     return;
   }
-  report->file_digest = HexBytes(pe::ImageDigest(sea.file, layout, algorithm));
+  std::string digest;
+  DigestFile(sea, layout, &algorithm, &digest, content);
+  report->file_digest = HexBytes(digest);
   if (report->file_digest.empty()) {
     problems->push_back(Problem{sea.path, std::nullopt, "cannot read the file to check its signature", ""});
   } else if (!report->DigestMatches()) {
@@ -155,20 +181,30 @@ std::string EscapeNameValue(const std::string& value) {
   for (size_t i = 0; i < value.size(); ++i) {
     const char c = value[i];
     const bool edge = (i == 0 && (c == ' ' || c == '#')) || (i + 1 == value.size() && c == ' ');
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f) {
+      // A NUL or control character is shown, never passed to the terminal or left to end the text.
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\x%02x", u);
+      out += escaped;
+      continue;
+    }
     if (edge || c == ',' || c == '+' || c == '"' || c == '\\' || c == '<' || c == '>' || c == ';') out += '\\';
     out += c;
   }
   return out;
 }
 
+std::string TextOrNull(const std::string& s) { return s.empty() ? "null" : JsonString(s); }
+
 std::string SignerJson(const Signer& s) {
   return JsonObject({{"subject", JsonString(s.subject)},
                      {"issuer", JsonString(s.issuer)},
                      {"serial", JsonString(s.serial)},
-                     {"sha256", JsonString(s.sha256)}});
+                     {"sha256", JsonString(s.sha256)},
+                     {"not_before", TextOrNull(s.not_before)},
+                     {"not_after", TextOrNull(s.not_after)}});
 }
-
-std::string TextOrNull(const std::string& s) { return s.empty() ? "null" : JsonString(s); }
 
 const char* ChainName(ChainCheck chain) {
   switch (chain) {
@@ -206,7 +242,32 @@ std::string SignerLine(const Signer& signer) {
   return "\"" + signer.subject + "\" (certificate sha256 " + signer.sha256 + ")";
 }
 
-Problems CheckSignature(const Sea& sea, const TrustPins& pins, SignatureReport* report) {
+std::string SignerSha256Problem(const std::string& text) {
+  std::string digits;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    // A colon only between two pairs of digits, as fingerprints are written.
+    if (c == ':' && i % 3 == 2 && i + 1 < text.size()) continue;
+    if (!isxdigit(static_cast<unsigned char>(c))) {
+      return "takes the signing certificate's SHA-256 as 64 hex digits (pairs may be separated by colons), "
+             "not '" + text + "'";
+    }
+    digits += c;
+  }
+  if (digits.size() != 64) {
+    return "takes the signing certificate's SHA-256 as 64 hex digits, not " + std::to_string(digits.size()) +
+           (text.empty() ? " (an empty pin would pin nothing)" : " digits");
+  }
+  return "";
+}
+
+std::string SignerSubjectProblem(const std::string& text) {
+  return text.empty() ? "takes the signer's subject as verify prints it, not an empty text (which would pin nothing)"
+                      : "";
+}
+
+Problems CheckSignature(const Sea& sea, const TrustPins& pins, SignatureReport* report, ContentCheck* content,
+                        Pkcs7Reader reader) {
   *report = SignatureReport();
   Problems problems;
   if (sea.location.table.size == 0) {
@@ -218,12 +279,18 @@ Problems CheckSignature(const Sea& sea, const TrustPins& pins, SignatureReport* 
   }
   report->present = true;
   std::string der;
-  if (!ReadFirstEntry(sea, &der, &problems)) return problems;
+  if (!ReadFirstEntry(sea, &der, report, &problems)) return problems;
   Pkcs7Reading reading;
-  ReadPkcs7(der, pins.ca, &reading);
+  reader(der, pins.ca, &reading);
   if (reading.unavailable) {
     report->readable_here = false;
-    if (pins.AsksForSigner()) problems.push_back(Problem{sea.path, std::nullopt, reading.error, ""});
+    report->unreadable_why = reading.error;
+    if (pins.AsksForSigner()) {
+      problems.push_back(Problem{sea.path, std::nullopt,
+                                 reading.error + ", so the signer asked for cannot be checked: refused rather than "
+                                                 "taken without the check",
+                                 "check the file with the Linux kovsea verify and the same pins"});
+    }
     return problems;
   }
   if (!reading.error.empty()) {
@@ -234,6 +301,7 @@ Problems CheckSignature(const Sea& sea, const TrustPins& pins, SignatureReport* 
   report->read = true;
   report->signed_digest = HexBytes(reading.signed_digest);
   report->signature_verifies = reading.signature_verifies;
+  report->usage_error = reading.usage_error;
   report->signer = reading.signer;
   report->countersignature = reading.countersignature;
   report->chain = reading.chain;
@@ -250,12 +318,17 @@ Problems CheckSignature(const Sea& sea, const TrustPins& pins, SignatureReport* 
                                    ", which kovsea does not check", ""});
   } else {
     report->digest_algorithm = DigestName(*algorithm);
-    CompareDigest(sea, *algorithm, report, &problems);
+    CompareDigest(sea, *algorithm, report, content, &problems);
   }
   if (!reading.signature_verifies) {
     problems.push_back(Problem{sea.path, std::nullopt,
                                "the signature does not verify with the signer's certificate (" +
                                    reading.signature_error + "): the signed digest or the certificate was changed",
+                               kNothingVouches});
+  }
+  if (!reading.usage_error.empty()) {
+    problems.push_back(Problem{sea.path, std::nullopt,
+                               "the signer's certificate is not for code signing: " + reading.usage_error,
                                kNothingVouches});
   }
   if (reading.countersignature && !reading.countersignature->matches) {
@@ -289,20 +362,29 @@ std::string SignatureJson(const SignatureReport& r) {
 }
 
 std::vector<std::string> DescribeSignatureReport(const SignatureReport& r) {
-  if (!r.readable_here) return {"  signature: not checked: this kovsea cannot read signatures (the Linux one can)"};
+  if (!r.readable_here) return {"  signature: not checked (" + r.unreadable_why + ")"};
   if (!r.read) return {};
+  // One verdict: a signature over another file's digest does not "verify" for this one.
+  std::string verdict = !r.signature_verifies ? "does not verify with the signer's certificate"
+                        : !r.DigestMatches()  ? "fails: the file is not what was signed"
+                        : !r.usage_error.empty() ? "fails: the certificate is not for code signing"
+                        : !r.entry_problem.empty() ? "fails: " + r.entry_problem
+                                                   : std::string("verifies");
   std::vector<std::string> lines = {
       "  signer: " + r.signer.subject,
       "  issuer: " + r.signer.issuer,
       "  serial: " + r.signer.serial,
       "  certificate sha256: " + r.signer.sha256,
+      "  valid: " + (r.signer.not_before.empty() ? "?" : r.signer.not_before) + " to " +
+          (r.signer.not_after.empty() ? "?" : r.signer.not_after),
       "  digest: " + r.digest_algorithm + " " + r.signed_digest +
           (r.DigestMatches() ? ", matches the file" : ", the file's is " + r.file_digest),
-      std::string("  signature: ") + (r.signature_verifies ? "verifies" : "does not verify"),
+      "  signature: " + verdict,
   };
   const auto& c = r.countersignature;
   lines.push_back(c ? "  countersigned: " + c->time + " by \"" + c->signer.subject + "\"" +
-                          (c->matches ? "" : " (does not match)")
+                          (c->matches ? " (the signing time, as that timestamp authority attests it)"
+                                      : " (does not stamp this signature: its time proves nothing)")
                     : "  countersigned: no (nothing attests when it was signed)");
   switch (r.chain) {
     case ChainCheck::kNotChecked:

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "content_check.h"
 #include "problem.h"
 #include "sea_file.h"
 
@@ -23,6 +24,8 @@ struct Signer {
   std::string issuer;
   std::string serial;  // lowercase hex, without leading zero bytes
   std::string sha256;  // of the certificate (DER)
+  std::string not_before;  // the certificate's validity, UTC, "2026-12-08T18:12:54Z"
+  std::string not_after;
 };
 
 enum class ChainCheck { kNotChecked, kTrusted, kUntrusted };
@@ -37,6 +40,7 @@ struct SignatureReport {
   bool present = false;    // the file names a certificate table
   bool read = false;       // the table holds an Authenticode signature that could be read
   bool readable_here = true;  // false when this build cannot read signatures at all
+  std::string unreadable_why;  // why, when it cannot
   std::string digest_algorithm;  // "sha256"
   std::string signed_digest;     // hex: the image digest the signature holds
   std::string file_digest;       // hex: the image digest of the file
@@ -46,6 +50,9 @@ struct SignatureReport {
   ChainCheck chain = ChainCheck::kNotChecked;
   std::string chain_detail;    // the root reached, or why none was
   std::vector<Signer> nested;  // nested signatures: shown, not checked
+
+  std::string usage_error;  // why the signer's certificate is not for code signing; empty when it is
+  std::string entry_problem;  // what the certificate table's entry holds besides the signature
 
   bool DigestMatches() const { return read && !signed_digest.empty() && signed_digest == file_digest; }
   bool Matches() const { return DigestMatches() && signature_verifies; }
@@ -59,10 +66,24 @@ struct TrustPins {
 
   bool AsksForSigner() const { return !signer_sha256.empty() || !signer_subject.empty() || !ca.empty(); }
 };
+// Why `text` is no certificate SHA-256 to pin (64 hex digits, pairs may be separated by
+// colons); empty when it is one. An empty pin is refused, never taken as no pin.
+std::string SignerSha256Problem(const std::string& text);
+// Why `text` is no subject to pin; empty when it is one.
+std::string SignerSubjectProblem(const std::string& text);
+
+struct Pkcs7Reading;
+// What reads a signature's PKCS#7: ReadPkcs7, this build's, or ReadNoPkcs7, which reads none
+// (signature_reader.h).
+using Pkcs7Reader = void (*)(const std::string& der, const std::filesystem::path& roots, Pkcs7Reading* reading);
+void ReadPkcs7(const std::string& der, const std::filesystem::path& roots, Pkcs7Reading* reading);
 
 // Fills `report` and returns every problem of the signature of `sea` against `pins`. An
-// unsigned file has none, unless a pin asks for a signer.
-Problems CheckSignature(const Sea& sea, const TrustPins& pins, SignatureReport* report);
+// unsigned file has none, unless a pin asks for a signer. With `content`, its digest is taken
+// too, in the same read of the file. A signature `reader` cannot read is no problem here
+// unless a pin asks for a signer (the caller decides what an unchecked signature means).
+Problems CheckSignature(const Sea& sea, const TrustPins& pins, SignatureReport* report,
+                        ContentCheck* content = nullptr, Pkcs7Reader reader = ReadPkcs7);
 // The report as JSON: null for an unsigned file, else an object (docs/json.md).
 std::string SignatureJson(const SignatureReport& report);
 // The report as lines of text for verify, each without a line break.

@@ -2,8 +2,14 @@
 // of the Windows build). It says so; the digest, signer and chain are the Linux kovsea's.
 #include "signature_reader.h"
 
-void ReadPkcs7(const std::string&, const std::filesystem::path&, Pkcs7Reading* reading) {
+void ReadNoPkcs7(const std::string&, const std::filesystem::path&, Pkcs7Reading* reading) {
   reading->unavailable = true;
-  reading->error = "signature checking is Linux-only for now: this kovsea cannot check the signature, the signer "
-                   "or the chain";
+  reading->error = "this kovsea cannot check signatures (the Linux one can): it checks neither the signature, "
+                   "nor the signer, nor the chain";
 }
+
+#ifdef _WIN32
+void ReadPkcs7(const std::string& der, const std::filesystem::path& roots, Pkcs7Reading* reading) {
+  ReadNoPkcs7(der, roots, reading);
+}
+#endif

@@ -70,8 +70,31 @@ DistinguishedName NameOf(const X509_NAME* name) {
   return out;
 }
 
+std::string TimeText(const ASN1_TIME* time) {
+  struct tm when = {};
+  if (time == nullptr || ASN1_TIME_to_tm(time, &when) != 1) return "";
+  char text[32];
+  strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &when);
+  return text;
+}
+
+// Why `certificate` may not sign code: its key usage must allow digital signatures, and an
+// extended key usage, where it has one, must name code signing. Empty when it may.
+std::string UsageError(X509* certificate) {
+  const uint32_t flags = X509_get_extension_flags(certificate);
+  if ((flags & EXFLAG_KUSAGE) != 0 && (X509_get_key_usage(certificate) & KU_DIGITAL_SIGNATURE) == 0) {
+    return "its key usage does not allow digital signatures";
+  }
+  if ((flags & EXFLAG_XKUSAGE) != 0 && (X509_get_extended_key_usage(certificate) & XKU_CODE_SIGN) == 0) {
+    return "its extended key usage does not name code signing";
+  }
+  return "";
+}
+
 Signer SignerOf(X509* certificate) {
   Signer signer;
+  signer.not_before = TimeText(X509_get0_notBefore(certificate));
+  signer.not_after = TimeText(X509_get0_notAfter(certificate));
   signer.subject = FormatName(NameOf(X509_get_subject_name(certificate)));
   signer.issuer = FormatName(NameOf(X509_get_issuer_name(certificate)));
   signer.serial = SerialHex(Bytes(X509_get0_serialNumber(certificate)));
@@ -171,9 +194,7 @@ Countersignature ReadTimestamp(const ASN1_TYPE* value, const ASN1_OCTET_STRING* 
     ERR_clear_error();
     return stamp;
   }
-  char text[32];
-  strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &when);
-  stamp.time = text;
+  stamp.time = TimeText(TS_TST_INFO_get_time(info.get()));
   stamp.signer = SignerOf(authority);
   TS_MSG_IMPRINT* imprint = TS_TST_INFO_get_msg_imprint(info.get());
   const EVP_MD* method = EVP_get_digestbyobj(TS_MSG_IMPRINT_get_algo(imprint)->algorithm);
@@ -215,10 +236,7 @@ void CheckChain(X509_STORE* roots, const std::filesystem::path& file, PKCS7* p7,
                 Pkcs7Reading* reading) {
   std::string root;
   std::string error = ChainError(roots, signer, p7->d.sign->cert, stamped, 0, &root);
-  if (error.empty() && (X509_get_extension_flags(signer) & EXFLAG_XKUSAGE) != 0 &&
-      (X509_get_extended_key_usage(signer) & XKU_CODE_SIGN) == 0) {
-    error = "the signer's certificate is not for code signing";
-  }
+  if (error.empty() && !reading->usage_error.empty()) error = "the signer's certificate is not for code signing";
   const std::string in = " (roots in " + file.string() + ", checked at " +
                          (stamped != 0 ? "the countersignature's time" : "the current time") + ")";
   reading->chain = error.empty() ? ChainCheck::kTrusted : ChainCheck::kUntrusted;
@@ -244,6 +262,7 @@ void ReadPkcs7(const std::string& der, const std::filesystem::path& roots_file, 
     return;
   }
   reading->signer = SignerOf(signer);
+  reading->usage_error = UsageError(signer);
   reading->signature_verifies = Verifies(p7.get(), signed_bytes.get(), &reading->signature_error);
 
   Owned<X509_STORE> roots;

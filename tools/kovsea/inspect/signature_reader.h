@@ -29,6 +29,7 @@ struct Pkcs7Reading {
   std::string signed_digest;  // the image digest's bytes
   bool signature_verifies = false;
   std::string signature_error;
+  std::string usage_error;  // why the signer's certificate is not for code signing; empty when it is
   Signer signer;
   std::optional<Countersignature> countersignature;
   std::vector<Signer> nested;
@@ -36,7 +37,10 @@ struct Pkcs7Reading {
   std::string chain_detail;
 };
 
-// Reads `der`, the signature a certificate table's first entry holds. With `roots` (a PEM
-// file), checks the signer's chain to them: at the countersignature's time when it matches
-// and its own chain ends there too, else now.
-void ReadPkcs7(const std::string& der, const std::filesystem::path& roots, Pkcs7Reading* reading);
+// ReadPkcs7 (signature.h) reads `der`, the signature a certificate table's first entry
+// holds. With `roots` (a PEM file), it checks the signer's chain to them: at the
+// countersignature's time when it matches and its own chain ends there too, else now.
+//
+// The reader of a build without a PKCS#7 library: it reads nothing and says so. It is the
+// Windows build's ReadPkcs7, and any build's for a check of what that build does.
+void ReadNoPkcs7(const std::string& der, const std::filesystem::path& roots, Pkcs7Reading* reading);

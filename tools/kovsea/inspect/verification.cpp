@@ -81,3 +81,19 @@ Problems VerifySea(Sea* sea, const Codepage& codepage, uint32_t temp_length) {
   }
   return problems;
 }
+
+Problems CheckTrust(const Sea& sea, const TrustPins& pins, bool require_digest, TrustUse use, Pkcs7Reader reader,
+                    TrustReport* report) {
+  report->content = FindContentDigest(sea);
+  Problems problems = CheckSignature(sea, pins, &report->signature, &report->content, reader);
+  TakeContentDigest(sea, &report->content);
+  const SignatureReport& signature = report->signature;
+  if (signature.present && !signature.readable_here && use == TrustUse::kVerify && !pins.AsksForSigner()) {
+    problems.push_back(Problem{sea.path, std::nullopt,
+                               "the file is signed, and " + signature.unreadable_why +
+                                   ": it is not OK until a kovsea that checks signatures says so",
+                               "check it with the Linux kovsea verify, or with Windows' own signature check"});
+  }
+  for (const Problem& p : ContentProblems(sea, report->content, require_digest)) problems.push_back(p);
+  return problems;
+}

@@ -1,5 +1,7 @@
 #include "pack_plan.h"
 
+#include "content_digest.h"
+
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
@@ -7,6 +9,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "content_digest.h"
 #include "host_files.h"
 #include "side_files.h"
 #include "windows_names.h"
@@ -168,8 +171,9 @@ void CheckLayout(const PackOptions& options, PackPlan* plan) {
       problem(side.string(), in_disk + " would make a path longer than 259 characters", "lower --temp-length");
     }
   }
-  plan->padding = (kCertificateAlignment - (end + kTrailerSize) % kCertificateAlignment) % kCertificateAlignment;
-  plan->total = end + plan->padding + kTrailerSize;
+  const uint64_t tail = kContentDigestRecordSize + kTrailerSize;
+  plan->padding = (kCertificateAlignment - (end + tail) % kCertificateAlignment) % kCertificateAlignment;
+  plan->total = end + plan->padding + tail;
   if (plan->total + kCertificateAlignment + kSignatureRoom > kMaxOffset) {
     problem(options.output.empty() ? options.input_dir.string() : options.output.string(),
             "the file would be " + std::to_string(plan->total) + " bytes, too large to be signed: a signature " +

@@ -30,7 +30,7 @@ struct PackPlan {
   uint64_t archive_size = 0;
   uint64_t side_sizes[kSideFileCount] = {};
   uint32_t side_offsets[kSideFileCount] = {};
-  uint64_t padding = 0;  // zeros in front of the trailer, so that the file ends aligned for a signature
+  uint64_t padding = 0;  // zeros in front of the content digest, so that the file ends aligned for a signature
   uint64_t total = 0;
   Problems problems;
 };

@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "archive_format.h"
+#include "authenticode.h"
 #include "byte_order.h"
+#include "content_digest.h"
+#include "digest.h"
 #include "host_files.h"
 #include "progress_meter.h"
 #include "trailer_locator.h"
@@ -161,7 +164,50 @@ bool WriteEntries(const PackPlan& plan, PackSink* out) {
   return true;
 }
 
-bool WriteTrailer(const PackPlan& plan, PackSink* out) {
+// Passes everything on to `out` and hashes it, less the fields a signer writes, into the
+// content digest, which WriteDigestAndTrailer writes in front of the trailer.
+class ContentDigestSink : public PackSink {
+ public:
+  ContentDigestSink(PackSink* out, const std::string& stub) : out_(out) {
+    uint64_t checksum_at = 0, table_entry_at = 0;
+    if (pe::FindSignerFields(stub, &checksum_at, &table_entry_at)) {
+      holes_[0] = {checksum_at, checksum_at + pe::kCheckSumSize};
+      holes_[1] = {table_entry_at, table_entry_at + pe::kDataDirectoryEntrySize};
+    }
+  }
+
+  bool Write(const void* data, size_t n) override {
+    if (!out_->Write(data, n)) return false;
+    const char* bytes = static_cast<const char*>(data);
+    uint64_t from = at_;
+    const uint64_t to = at_ + n;
+    for (const auto& hole : holes_) {
+      if (hole.second <= from || hole.first >= to) continue;
+      if (from < hole.first) digest_.Update(bytes + (from - at_), hole.first - from);
+      from = std::min(to, hole.second);
+    }
+    if (from < to) digest_.Update(bytes + (from - at_), to - from);
+    at_ = to;
+    return true;
+  }
+
+  // The record (its magic hashed, then the trailer) and the trailer.
+  bool WriteDigestAndTrailer(const uint8_t* trailer) {
+    if (!Write(kContentDigestMagic, sizeof kContentDigestMagic)) return false;
+    digest_.Update(trailer, kTrailerSize);
+    const std::string digest = digest_.Finish();
+    if (digest.size() != kContentDigestSize) return Fail("kovsea", "cannot compute the content digest");
+    return out_->Write(digest.data(), digest.size()) && out_->Write(trailer, kTrailerSize);
+  }
+
+ private:
+  PackSink* out_;
+  Sha256 digest_;
+  uint64_t at_ = 0;
+  std::pair<uint64_t, uint64_t> holes_[2] = {};
+};
+
+bool WriteTrailer(const PackPlan& plan, ContentDigestSink* out) {
   const uint8_t zeros[kCertificateAlignment] = {};
   if (!out->Write(zeros, static_cast<size_t>(plan.padding))) return false;
   ArchiveTrailer trailer;
@@ -176,7 +222,7 @@ bool WriteTrailer(const PackPlan& plan, PackSink* out) {
   }
   uint8_t raw[kTrailerSize];
   EncodeTrailer(trailer, raw);
-  return out->Write(raw, sizeof raw);
+  return out->WriteDigestAndTrailer(raw);
 }
 
 }  // namespace
@@ -216,11 +262,15 @@ bool PackSink::Copy(const fs::path& source, uint64_t size, const platform::host:
 }
 
 bool StreamPackage(const PackOptions& options, const std::string& stub, const PackPlan& plan, PackSink* sink) {
-  bool ok = sink->Write(stub.data(), stub.size()) && WriteEntries(plan, sink);
+  ContentDigestSink hashed(sink, stub);
+  bool ok = hashed.Write(stub.data(), stub.size()) && WriteEntries(plan, &hashed);
   for (int i = 0; ok && i < kSideFileCount; ++i) {
-    if (!options.side_files[i].empty()) ok = sink->Copy(options.side_files[i], plan.side_sizes[i]);
+    if (!options.side_files[i].empty()) ok = hashed.Copy(options.side_files[i], plan.side_sizes[i]);
   }
-  return ok && WriteTrailer(plan, sink);
+  ok = ok && WriteTrailer(plan, &hashed);
+  // A source that could not be read stopped the hashing sink, not `sink`.
+  if (!ok && sink->problem().what.empty()) sink->Refuse(hashed.problem());
+  return ok;
 }
 
 bool WritePackage(const PackOptions& options, const std::string& stub, const PackPlan& plan, Problem* problem) {

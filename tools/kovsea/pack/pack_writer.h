@@ -1,5 +1,5 @@
-// Writing a planned self-extractor: the stub, the entries, the side files, the padding and
-// the trailer, in one pass with a progress meter on a terminal. The file is written beside
+// Writing a planned self-extractor: the stub, the entries, the side files, the padding, the
+// content digest (content_digest.h) and the trailer, in one pass with a progress meter on a terminal. The file is written beside
 // the output under an unpredictable temporary name and moved into place only when complete,
 // so that nothing is left at the output path when packing fails. The same bytes can go to
 // any other sink instead (verify --against compares them with a finished file as they come).
@@ -27,6 +27,12 @@ class PackSink {
   bool Copy(const std::filesystem::path& source, uint64_t size,
             const platform::host::FileIdentity* planned = nullptr);
   const Problem& problem() const { return problem_; }
+  // Takes a problem met on the way to this sink (a source that could not be read), so that
+  // problem() says why the package stopped; false.
+  bool Refuse(const Problem& problem) {
+    problem_ = problem;
+    return false;
+  }
 
  protected:
   bool Fail(const std::filesystem::path& where, const std::string& what);

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "byte_order.h"
@@ -29,16 +30,25 @@ bool ReadAt(platform::File* file, uint64_t offset, void* buffer, size_t bytes, s
   return !platform::ReadFailed(file);
 }
 
-// Feeds [from, to) of `file` to `digest`.
-bool HashRange(platform::File* file, uint64_t from, uint64_t to, std::vector<char>* buffer, Digest* digest) {
+// Feeds [from, to) of `file` to every digest of `digests`.
+bool HashRange(platform::File* file, uint64_t from, uint64_t to, std::vector<char>* buffer,
+               const std::vector<Digest*>& digests) {
+  if (from >= to) return true;
   if (!platform::SeekTo(file, from)) return false;
   while (from < to) {
     const size_t want = to - from < buffer->size() ? static_cast<size_t>(to - from) : buffer->size();
     if (platform::ReadBytes(file, buffer->data(), want) != want) return false;
-    digest->Update(buffer->data(), want);
+    for (Digest* digest : digests) digest->Update(buffer->data(), want);
     from += want;
   }
   return true;
+}
+
+// The CheckSum's and the table entry's offsets from the headers read at `pe_at`.
+bool SignerFieldsOf(const uint8_t* pe, size_t got, PeHeaders* headers, uint32_t* entry_at) {
+  if (!ParsePeHeaders(pe, got, headers)) return false;
+  *entry_at = DataDirectoryEntryAt(*headers, kSecurityDirectory, got);
+  return headers->optional_size >= kCheckSumInOptional + kCheckSumSize && *entry_at != 0;
 }
 
 }  // namespace
@@ -76,14 +86,37 @@ bool ReadImageDigestLayout(platform::File* file, uint64_t file_length, ImageDige
   return true;
 }
 
+bool HashImageRange(platform::File* file, const ImageDigestLayout& layout, uint64_t from, uint64_t to,
+                    const std::vector<Digest*>& digests) {
+  std::vector<char> buffer(1u << 20);
+  const uint64_t holes[2][2] = {{layout.checksum_at, layout.checksum_at + kCheckSumSize},
+                                {layout.table_entry_at, layout.table_entry_at + kDataDirectoryEntrySize}};
+  for (const auto& hole : holes) {
+    if (from < hole[0] && !HashRange(file, from, std::min(to, hole[0]), &buffer, digests)) return false;
+    from = std::max(from, hole[1]);
+  }
+  return HashRange(file, from, to, &buffer, digests);
+}
+
+bool FindSignerFields(const std::string& image, uint64_t* checksum_at, uint64_t* table_entry_at) {
+  if (image.size() < kDosHeaderSize || image[0] != 'M' || image[1] != 'Z') return false;
+  const uint32_t pe_at = LoadLe32(reinterpret_cast<const uint8_t*>(image.data()) + kNewHeaderPointer);
+  if (pe_at >= image.size()) return false;
+  uint8_t pe[kHeaderReach];
+  memset(pe, 0, sizeof pe);
+  const size_t got = std::min<size_t>(sizeof pe, image.size() - pe_at);
+  memcpy(pe, image.data() + pe_at, got);
+  PeHeaders headers;
+  uint32_t entry_at = 0;
+  if (!SignerFieldsOf(pe, got, &headers, &entry_at)) return false;
+  *checksum_at = uint64_t{pe_at} + headers.optional_at + kCheckSumInOptional;
+  *table_entry_at = uint64_t{pe_at} + entry_at;
+  return true;
+}
+
 std::string ImageDigest(platform::File* file, const ImageDigestLayout& layout, DigestAlgorithm algorithm) {
   Digest digest(algorithm);
-  std::vector<char> buffer(1u << 20);
-  if (!HashRange(file, 0, layout.checksum_at, &buffer, &digest) ||
-      !HashRange(file, layout.checksum_at + kCheckSumSize, layout.table_entry_at, &buffer, &digest) ||
-      !HashRange(file, layout.table_entry_at + kDataDirectoryEntrySize, layout.end, &buffer, &digest)) {
-    return "";
-  }
+  if (!HashImageRange(file, layout, 0, layout.end, {&digest})) return "";
   const char zeros[kCertificateAlignment] = {};
   digest.Update(zeros, layout.zero_padding);
   return digest.Finish();

@@ -16,6 +16,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "digest.h"
 #include "platform_files.h"
@@ -40,5 +41,12 @@ bool ReadImageDigestLayout(platform::File* file, uint64_t file_length, ImageDige
                            Problem* problem);
 // The digest's bytes; empty when the file cannot be read.
 std::string ImageDigest(platform::File* file, const ImageDigestLayout& layout, DigestAlgorithm algorithm);
+// Feeds bytes [from, to) of `file`, less the CheckSum and the certificate table's entry, to
+// every digest of `digests` in one read; false when the file cannot be read.
+bool HashImageRange(platform::File* file, const ImageDigestLayout& layout, uint64_t from, uint64_t to,
+                    const std::vector<Digest*>& digests);
+// Where the CheckSum and the certificate table's entry stand in `image` (its headers at
+// least), as ReadImageDigestLayout finds them in a file; false when they are not a PE image's.
+bool FindSignerFields(const std::string& image, uint64_t* checksum_at, uint64_t* table_entry_at);
 
 }  // namespace pe

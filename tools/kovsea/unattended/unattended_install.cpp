@@ -211,8 +211,13 @@ uint32_t RunUnattendedInstall(const InstallOptions& options) {
   Sea sea;
   Problem problem;
   Problems problems;
+  TrustReport trust;
   if (OpenSea(options.file, &sea, &problem)) {
     problems = VerifySea(&sea, options.codepage, static_cast<uint32_t>(temp_length));
+    for (const Problem& p : CheckTrust(sea, options.pins, options.require_digest, TrustUse::kInstall, ReadPkcs7,
+                                       &trust)) {
+      problems.push_back(p);
+    }
   } else {
     problems.push_back(problem);
   }
@@ -221,6 +226,8 @@ uint32_t RunUnattendedInstall(const InstallOptions& options) {
     PrintErrors(problems);
     return Finish(log, kInstallFailed, false, "nothing was extracted");
   }
+  for (const std::string& line : DescribeSignatureReport(trust.signature)) log.Line("verify:" + line.substr(1));
+  log.Line("verify:" + DescribeContent(trust.content).substr(1));
   std::vector<host::CatalogueEntry> entries;
   CatalogueStream(&sea, options.codepage, &entries);
   const DeploymentFacts facts = FactsOf(entries, sea.trailer);

@@ -1,5 +1,6 @@
 // `kovsea install`: what the stub does, on behalf of a deployment system and without a window.
-// The file is checked as verify checks it, extracted into a fresh private root under the
+// The file is checked as verify checks it (its content digest, and its signature where this
+// build can check one: a pin it cannot check is refused, never ignored), extracted into a fresh private root under the
 // temporary directory, the side files written, "Reboot" reset, Setup.exe started with the
 // installer's own arguments and waited for with every installer-engine process, everything
 // deleted (what is still held, at the next restart), and the installer's restart request read
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "codepage.h"
+#include "signature.h"
 
 struct InstallOptions {
   std::filesystem::path file;
@@ -23,6 +25,8 @@ struct InstallOptions {
   bool verbose = false;                // the log's lines on stderr as well
   uint32_t timeout_seconds = 0;        // 0: wait as long as the installer runs
   std::string version;                 // kovsea's, for the log
+  TrustPins pins;                      // the publisher the admin pins
+  bool require_digest = false;         // refuse a file without a content digest
 };
 
 // Runs the install and returns the process's exit code.
