@@ -18,6 +18,7 @@
 #include "resource_tree.h"
 #include "version_resource.h"
 #include "whole_file.h"
+#include "windows_stub.h"
 
 namespace fs = std::filesystem;
 
@@ -121,7 +122,8 @@ TEST(VersionResource, BytesAreTheDocumentedNodes) {
 class StubResources : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!ReadWholeFile(KOVSEA_STUB, &stub)) GTEST_SKIP() << "needs the stub of the Windows build";
+    ASSERT_TRUE(test::WindowsStubBuilt());
+    ASSERT_TRUE(ReadWholeFile(KOVSEA_STUB, &stub));
     char tmpl[] = "/tmp/kovsea-pe-XXXXXX";
     dir = mkdtemp(tmpl);
   }

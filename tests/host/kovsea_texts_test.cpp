@@ -17,6 +17,7 @@
 #include "translations.h"
 #include "utf16.h"
 #include "whole_file.h"
+#include "windows_stub.h"
 
 namespace fs = std::filesystem;
 
@@ -174,7 +175,8 @@ TEST(StringTable, BlocksRoundTripAndACutBlockIsRefused) {
 // (styles, positions, the icon by ordinal, the progress bar) byte for byte as before.
 TEST(StubTranslation, TheStubsDialogAndMessagesInGerman) {
   std::string stub;
-  if (!ReadWholeFile(KOVSEA_STUB, &stub)) GTEST_SKIP() << "needs the stub of the Windows build";
+  ASSERT_TRUE(test::WindowsStubBuilt());
+  ASSERT_TRUE(ReadWholeFile(KOVSEA_STUB, &stub));
   char tmpl[] = "/tmp/kovsea-texts-XXXXXX";
   const fs::path dir = mkdtemp(tmpl);
   std::string po = "msgid \"\"\nmsgstr \"\"\n\"Language: de\\n\"\n\"Content-Type: text/plain; charset=UTF-8\\n\"\n";
