@@ -105,6 +105,32 @@ TEST_F(Kovsea, HandWrittenFileIsListedAndExtracted) {
   EXPECT_EQ(Run("verify " + Q(dir / "hand.exe")).code, 0);
 }
 
+// diff on two hand-written files of the same entries: a side file is a change when its bytes
+// differ, as when it is present on one side only.
+TEST_F(Kovsea, DiffNamesEachSideFileThatDiffers) {
+  const std::string stream = test::DirEntry("Disk1") + test::FileEntry("Disk1\\Setup.exe", "MZ");
+  const auto with_setup_ini = [&](const std::string& name, const std::string& ini) {
+    const test::Slot slots[4] = {{}, {}, {}, {ini.empty() ? 0 : static_cast<uint32_t>(64 + stream.size()),
+                                              static_cast<uint32_t>(ini.size())}};
+    return WriteSea(name, stream, slots, ini, 2);
+  };
+  const fs::path old_file = with_setup_ini("old.exe", "[Startup]");
+  const struct {
+    std::string ini;
+    int code;
+    const char* says;
+  } cases[] = {
+      {"[Startup]", 0, "payload: the same"},
+      {"[StartuP]", 1, "~ side file setup.ini  file 9 bytes, sha256 "},
+      {"", 1, "~ side file setup.ini  file 9 bytes, sha256 "},
+  };
+  for (const auto& c : cases) {
+    Result d = Run("diff " + Q(old_file) + " " + Q(with_setup_ini("new.exe", c.ini)));
+    EXPECT_EQ(d.code, c.code) << c.ini << ":\n" << d.out << d.err;
+    EXPECT_NE(d.out.find(c.says), std::string::npos) << c.ini << ":\n" << d.out;
+  }
+}
+
 TEST_F(Kovsea, ListStatesTheDeploymentFacts) {
   // A stream that writes one file twice, and a setup.ini side file in the place of SETUP.INI:
   // a rewritten file counts once, and the most held at once comes before the smaller side file

@@ -1,6 +1,7 @@
 // The vendor's kit: the icon and version information refused when they are not usable, and
 // the pre-flight check that pack, check and verify share.
 #include "kovsea_fixture.h"
+#include "windows_stub.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ std::string GoodIco() {
 
 TEST_F(Kovsea, UnusableIconsAndVersionKeysAreRefusedBeforeAnythingIsWritten) {
   // The fixture's stub is no PE image: a real one comes from the Windows build.
-  if (!fs::exists(KOVSEA_STUB)) GTEST_SKIP() << "needs the stub of the Windows build";
+  ASSERT_TRUE(test::WindowsStubBuilt());
   WriteAll(stub, ReadAll(KOVSEA_STUB));
   const std::string good = GoodIco();
   struct Case {

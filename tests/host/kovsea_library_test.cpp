@@ -1,6 +1,7 @@
 // The packer's libraries on their own: .ico reading, the version resource's bytes, the
 // resource tree written back into a real stub (read again by wrestool, an independent
-// reader), and the layout a pack plan works out.
+// reader), the layout a pack plan works out, the names Windows takes for one another, and the
+// exit codes of install.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "ico_file.h"
+#include "install_result.h"
 #include "json.h"
 #include "pack_plan.h"
 #include "pack_writer.h"
@@ -19,6 +21,8 @@
 #include "resource_tree.h"
 #include "version_resource.h"
 #include "whole_file.h"
+#include "windows_names.h"
+#include "windows_stub.h"
 
 namespace fs = std::filesystem;
 
@@ -122,7 +126,8 @@ TEST(VersionResource, BytesAreTheDocumentedNodes) {
 class StubResources : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!ReadWholeFile(KOVSEA_STUB, &stub)) GTEST_SKIP() << "needs the stub of the Windows build";
+    ASSERT_TRUE(test::WindowsStubBuilt());
+    ASSERT_TRUE(ReadWholeFile(KOVSEA_STUB, &stub));
     char tmpl[] = "/tmp/kovsea-pe-XXXXXX";
     dir = mkdtemp(tmpl);
   }
@@ -206,6 +211,53 @@ TEST(PackPlan, LayoutIsTheHandComputedOne) {
   EXPECT_EQ(plan.total, 264u);
   EXPECT_EQ(longer_stub.padding, 7u) << "one byte more of stub, seven of padding";
   EXPECT_EQ(longer_stub.total % 8, 0u);
+}
+
+// The names of one directory that Windows takes for one another: by its case folding (every
+// letter, none becoming two: "ß" stays), and by the short names it documents for long ones
+// (blanks and every dot but the last left out, six characters, "~" and a number, then the
+// first three characters of the extension; a name that fits 8.3 keeps its own).
+TEST(WindowsNames, ClashesAreTheOnesWindowsMakes) {
+  const struct {
+    std::vector<std::string> names;
+    const char* clashes;  // "index<earlier" and "case" or "short", one a clash
+  } cases[] = {
+      {{"a.txt", "A.TXT"}, "1<0 case"},
+      {{"zebra.txt", "ZEBRA.TXT"}, "1<0 case"},
+      {{"@.txt", "`.txt", "[.txt", "{.txt"}, ""},
+      {{"r\xc3\xa9sum\xc3\xa9.txt", "R\xc3\x89SUM\xc3\x89.TXT"}, "1<0 case"},
+      {{"stra\xc3\x9f" "e", "STRASSE"}, ""},
+      {{"longfilename.txt", "LONGFI~1.TXT"}, "1<0 short"},
+      {{"LONGFI~1.TXT", "longfilename.txt"}, "1<0 short"},
+      {{"longfilename.txt", "LONGFI~1.DOC"}, ""},
+      {{"my.long.name.txt", "MYLONG~1.TXT"}, "1<0 short"},
+      {{"long file name.txt", "LONGFI~1.TXT"}, "1<0 short"},
+      {{"extension.html", "EXTENS~1.HTM"}, "1<0 short"},
+      {{"short.txt", "SHORT~1.TXT"}, ""},
+  };
+  for (const auto& c : cases) {
+    std::string clashes;
+    for (const NameClash& clash : FindNameClashes(c.names)) {
+      clashes += (clashes.empty() ? "" : ", ") + std::to_string(clash.index) + "<" + std::to_string(clash.earlier) +
+                 (clash.short_name ? " short" : " case");
+    }
+    EXPECT_EQ(clashes, c.clashes) << c.names[0] << " ... " << c.names.back();
+  }
+}
+
+// Windows' own codes: ERROR_SUCCESS_REBOOT_REQUIRED (3010) when the installer asks for a
+// restart in "Reboot" (1, 2 or 3); ERROR_SUCCESS_REBOOT_INITIATED (1641) only as Setup.exe's.
+TEST(InstallExitCode, IsSetupsOwnOrWhatTheRestartRequestAsks) {
+  const struct {
+    uint32_t setup_exit_code;
+    uint32_t restart_request;
+    uint32_t code;
+  } cases[] = {{0, 0, 0},       {0, 1, 3010},    {0, 2, 3010}, {0, 3, 3010},    {0, 4, 0},
+               {1641, 0, 1641}, {3010, 0, 3010}, {5, 3, 5},    {0, 0xFFFFFFFF, 0}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(InstallExitCode(c.setup_exit_code, c.restart_request), c.code)
+        << "Setup.exe " << c.setup_exit_code << ", Reboot " << c.restart_request;
+  }
 }
 
 TEST(PackWriter, AFileSwappedForALinkAfterTheCheckIsNotPacked) {

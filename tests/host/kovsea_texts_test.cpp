@@ -2,13 +2,17 @@
 // would show badly, the room a text takes, and the resources a translation becomes.
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+#include <locale.h>
 #include <stdlib.h>
 #include <unistd.h>
+#include <wchar.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "dialog_template.h"
+#include "languages.h"
 #include "resource_tree.h"
 #include "stub_image.h"
 #include "stub_texts.h"
@@ -17,6 +21,7 @@
 #include "translations.h"
 #include "utf16.h"
 #include "whole_file.h"
+#include "windows_stub.h"
 
 namespace fs = std::filesystem;
 
@@ -143,15 +148,72 @@ TEST(TextMeasure, CountsAverageCharactersAndWrapsAsAStaticControl) {
   EXPECT_EQ(TextWidth("Save && quit"), 11);
   EXPECT_EQ(TextWidth("キャンセル"), 10);
   EXPECT_EQ(TextWidth("\xff"), -1);
-  EXPECT_EQ(WrappedLines(FindStubText("IDC_PROMPT")->english, RoomOf(TextPlace::kPrompt).width), 3);
-  EXPECT_EQ(WrappedLines(std::string(37, 'a') + " b", 37), 2);
-  EXPECT_EQ(WrappedLines(std::string(75, 'a'), 37), 3);  // a word longer than a line breaks
-  EXPECT_EQ(WrappedLines("あいうえおかきくけこさしすせそたちつてと", 37), 2);  // 40 units, no blanks needed
+  const struct {
+    std::string text;
+    int lines;  // wrapped to the prompt's 37 average characters
+  } wrapped[] = {
+      {FindStubText("IDC_PROMPT")->english, 3},
+      {std::string(37, 'a') + " b", 2},
+      {std::string(37, 'a'), 1},                        // a word that fills the line exactly
+      {std::string(18, 'a') + " " + std::string(18, 'b'), 1},  // two words that fill it exactly
+      {std::string(75, 'a'), 3},                        // a word longer than a line breaks
+      {std::string(74, 'a'), 2},
+      {"あいうえおかきくけこさしすせそたちつてと", 2},  // 40 units, no blanks needed
+  };
+  ASSERT_EQ(RoomOf(TextPlace::kPrompt).width, 37);
+  for (const auto& w : wrapped) EXPECT_EQ(WrappedLines(w.text, 37), w.lines) << w.text;
   // Every English text fits its own room.
   for (const StubText& t : StubTexts()) {
     if (t.place == TextPlace::kMessage) continue;
     const TextRoom room = RoomOf(t.place);
     EXPECT_LE(WrappedLines(t.english, room.width), room.lines) << t.context;
+  }
+}
+
+// Which characters count twice: those glibc's wcwidth (from Unicode's East Asian Width) gives
+// two columns, the independent reader of what fonts draw full width.
+TEST(TextMeasure, FullWidthCharactersAreTheOnesWcwidthCountsTwice) {
+  const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  ASSERT_NE(utf8, static_cast<locale_t>(0));
+  const locale_t was = uselocale(utf8);
+  // Latin, Cyrillic, Thai, hangul jamo and syllables (first and last), kana, an ideograph,
+  // full-width and half-width forms, an ideograph beyond the BMP.
+  for (const char* c : {"a", "\xc3\xa9", "\xd0\x96", "\xe0\xb8\x81", "\xe1\x84\x80", "\xea\xb0\x80", "\xed\x9e\xa3",
+                        "\xea\xb8\x80", "\xe3\x81\x82", "\xe3\x82\xa2", "\xe6\xbc\xa2", "\xef\xbc\xa1",
+                        "\xef\xbd\xb1", "\xef\xbf\xa6", "\xf0\xa0\x80\x8b"}) {
+    wchar_t wide[2] = {};
+    ASSERT_EQ(mbstowcs(wide, c, 2), 1u) << c;
+    EXPECT_EQ(TextWidth(c), wcwidth(wide[0])) << c;
+  }
+  uselocale(was);
+  freelocale(utf8);
+}
+
+// The code page each language is shown in spells a word of that language, as iconv converts it.
+TEST(Languages, EachCodePageSpellsItsLanguage) {
+  const struct {
+    const char* language;
+    const char* word;
+  } cases[] = {
+      {"ko", "취소"},      {"ja", "キャンセル"}, {"zh_CN", "取消"},   {"zh_TW", "取消"}, {"zh_HK", "取消"},
+      {"ru", "Отмена"},    {"el", "Άκυρο"},      {"he", "ביטול"},     {"ar", "إلغاء"},   {"th", "ยกเลิก"},
+      {"tr", "İptal"},     {"pl", "Łódź"},       {"cs", "Zrušit"},    {"lt", "Atšaukti"}, {"de", "Grüße"},
+  };
+  for (const auto& c : cases) {
+    const Language* language = FindLanguage(c.language);
+    ASSERT_NE(language, nullptr) << c.language;
+    const std::string codepage = "CP" + std::to_string(language->codepage);
+    const iconv_t cd = iconv_open(codepage.c_str(), "UTF-8");
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1)) << codepage;
+    std::string in = c.word;
+    char out[64];
+    char* from = &in[0];
+    char* to = out;
+    size_t from_left = in.size();
+    size_t to_left = sizeof out;
+    EXPECT_NE(iconv(cd, &from, &from_left, &to, &to_left), static_cast<size_t>(-1))
+        << c.language << ": code page " << language->codepage << " cannot spell " << c.word;
+    iconv_close(cd);
   }
 }
 
@@ -174,7 +236,8 @@ TEST(StringTable, BlocksRoundTripAndACutBlockIsRefused) {
 // (styles, positions, the icon by ordinal, the progress bar) byte for byte as before.
 TEST(StubTranslation, TheStubsDialogAndMessagesInGerman) {
   std::string stub;
-  if (!ReadWholeFile(KOVSEA_STUB, &stub)) GTEST_SKIP() << "needs the stub of the Windows build";
+  ASSERT_TRUE(test::WindowsStubBuilt());
+  ASSERT_TRUE(ReadWholeFile(KOVSEA_STUB, &stub));
   char tmpl[] = "/tmp/kovsea-texts-XXXXXX";
   const fs::path dir = mkdtemp(tmpl);
   std::string po = "msgid \"\"\nmsgstr \"\"\n\"Language: de\\n\"\n\"Content-Type: text/plain; charset=UTF-8\\n\"\n";

@@ -3,8 +3,8 @@
 // time-stamping authority (osslsigncode's own), then checked by kovsea verify with and
 // without pins, changed byte by byte where the signature covers them (osslsigncode, the
 // independent reader, must agree that they no longer verify), rebuilt from their tree with
-// --against, and compared release to release with diff. Skipped without openssl, osslsigncode
-// or the real stub.
+// --against, and compared release to release with diff. Skipped without osslsigncode;
+// without the real stub they fail.
 #include <stdio.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -17,6 +17,7 @@
 #include "signature_reader.h"
 #include "verification.h"
 #include "version_resource.h"
+#include "windows_stub.h"
 
 namespace {
 
@@ -98,9 +99,8 @@ class Trust : public test::Kovsea {
 
   void SetUp() override {
     Kovsea::SetUp();
-    if (!fs::exists(KOVSEA_STUB) || Shell("command -v osslsigncode").code != 0) {
-      GTEST_SKIP() << "needs osslsigncode and the stub of the Windows build";
-    }
+    ASSERT_TRUE(test::WindowsStubBuilt());
+    if (Shell("command -v osslsigncode").code != 0) GTEST_SKIP() << "needs osslsigncode";
     ASSERT_TRUE(made_) << "openssl could not make the test certificates";
   }
 
@@ -272,6 +272,27 @@ TEST_F(Trust, EveryByteTheSignatureCoversBreaksItAsOsslsigncodeAgrees) {
   }
 }
 
+// The signature does not cover its countersignature: a time-stamping authority's signature
+// that fails leaves the file's signature whole, and its time proves nothing.
+TEST_F(Trust, ACountersignatureThatFailsIsReportedAsOsslsigncodeReportsIt) {
+  const fs::path product = Pack(Tree("tree"), "product.exe", PackOptions());
+  const size_t packed = ReadAll(product).size();
+  std::string stamped = ReadAll(Sign(product, "stamped.exe"));
+  // The authority's signature ends the DER.
+  const size_t der_end =
+      packed + 8 + 4 + (static_cast<uint8_t>(stamped[packed + 10]) << 8 | static_cast<uint8_t>(stamped[packed + 11]));
+  stamped[der_end - 1] ^= 0x01;
+  WriteAll(dir / "case.exe", stamped);
+  Result v = Run("verify " + Q(dir / "case.exe"));
+  EXPECT_EQ(v.code, 1) << v.out;
+  EXPECT_NE(v.out.find("the countersignature does not stamp this signature, or its own signature fails"),
+            std::string::npos)
+      << v.out;
+  EXPECT_NE(v.out.find("  signature: verifies"), std::string::npos) << v.out;
+  const Result reader = Osslsigncode(dir / "case.exe");
+  EXPECT_NE(reader.out.find("Timestamp Server Signature verification: failed"), std::string::npos) << reader.out;
+}
+
 TEST_F(Trust, TheTablesSurroundingsSayWhatTheyMeanForTrust) {
   const fs::path product = Pack(Tree("tree"), "product.exe", PackOptions());
   const std::string packed = ReadAll(product);
@@ -286,6 +307,8 @@ TEST_F(Trust, TheTablesSurroundingsSayWhatTheyMeanForTrust) {
   std::string archive_size;
   test::Put32(&archive_size, static_cast<uint32_t>(packed.size()));
   reaching.replace(packed.size() - 52 + 12, 4, archive_size);
+  std::string unknown_revision = signed_bytes;
+  unknown_revision[packed.size() + 5] = '\x03';  // WIN_CERTIFICATE revision 0x0300
   // A hand-made file whose trailer ends 3 bytes short of an aligned table, the 3 not zeros.
   std::string odd = test::PeImage(0x200, 0, 0) + test::DirEntry("Disk1");
   const test::Slot none[4] = {};
@@ -311,6 +334,10 @@ TEST_F(Trust, TheTablesSurroundingsSayWhatTheyMeanForTrust) {
                                        "Windows checks only the first entry",
        false},
       {"reaching", reaching, "entry stream reaches into the certificate table, which the signature does not cover", true},
+      {"unknown revision", unknown_revision,
+       "holds no Authenticode signature (an entry of " + std::to_string(Le32(table, 0)) +
+           " bytes, revision 0x0300, type 0x0002)",
+       true},
       {"padding", odd, "offset " + std::to_string(trailer_end) + ": the " + std::to_string(odd_table - trailer_end) +
                            " bytes between the trailer and the certificate table are not zeros: the signature covers "
                            "them, but the stub finds its trailer only behind zeros", false},
@@ -361,6 +388,41 @@ TEST_F(Trust, AgainstPassesForItsTreeAndNamesTheFirstDifference) {
   EXPECT_NE(json.out.find("\"against\": {\"dir\": "), std::string::npos) << json.out;
   EXPECT_NE(json.out.find("\"same\": true, \"first_difference\": null}"), std::string::npos) << json.out;
   EXPECT_EQ(Run("verify " + Q(signed_file) + " --icon x.ico").code, 2) << "--icon needs --against";
+}
+
+// What --against leaves out is the checksum and the certificate table's entry, which a signer
+// rewrites, not a byte more; and a file longer than its rebuild is not the rebuild.
+TEST_F(Trust, AgainstComparesEveryByteASignerDoesNotWrite) {
+  const fs::path tree = Tree("tree");
+  const fs::path product = Pack(tree, "product.exe", PackOptions());
+  const std::string packed = ReadAll(product);
+  const std::string signed_bytes = ReadAll(Sign(product, "signed.exe"));
+  const size_t checksum_at = Le32(packed, 0x3C) + 24 + 64;
+  const auto flipped = [](std::string bytes, size_t at) {
+    bytes[at] ^= 0x01;
+    return bytes;
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+    size_t at;
+    const char* region;
+  } cases[] = {
+      {"after the checksum", flipped(signed_bytes, checksum_at + 4), checksum_at + 4, "the stub's headers"},
+      {"after the table's entry", flipped(signed_bytes, TableEntryAt(packed) + 8), TableEntryAt(packed) + 8,
+       "the stub's headers"},
+      {"behind an unsigned file", packed + "tail", packed.size(), "past the end of the rebuilt file"},
+  };
+  for (const auto& c : cases) {
+    WriteAll(dir / "case.exe", c.bytes);
+    Result r = Run("verify " + Q(dir / "case.exe") + " --stub " + Q(KOVSEA_STUB) + " --against " + Q(tree) + " " +
+                   PackOptions());
+    EXPECT_EQ(r.code, 1) << c.what << ":\n" << r.out;
+    EXPECT_NE(r.out.find("offset " + std::to_string(c.at) + ": differs from " + tree.string() +
+                         " packed again, first in " + c.region),
+              std::string::npos)
+        << c.what << ":\n" << r.out;
+  }
 }
 
 TEST_F(Trust, DiffListsExactlyTheChangedEntries) {
