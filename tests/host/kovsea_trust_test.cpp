@@ -408,9 +408,10 @@ TEST_F(Trust, AgainstComparesEveryByteASignerDoesNotWrite) {
     size_t at;
     const char* region;
   } cases[] = {
-      {"after the checksum", flipped(signed_bytes, checksum_at + 4), checksum_at + 4, "the stub's headers"},
+      {"after the checksum", flipped(signed_bytes, checksum_at + 4), checksum_at + 4,
+       "the stub: other resources or headers"},
       {"after the table's entry", flipped(signed_bytes, TableEntryAt(packed) + 8), TableEntryAt(packed) + 8,
-       "the stub's headers"},
+       "the stub: other resources or headers"},
       {"behind an unsigned file", packed + "tail", packed.size(), "past the end of the rebuilt file"},
   };
   for (const auto& c : cases) {

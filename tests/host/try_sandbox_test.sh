@@ -18,17 +18,19 @@ for program in bwrap Xvfb openbox python3; do
 done
 [ -f "$stub" ] || { echo "no stub at $stub: build the win32 preset first"; exit 1; }
 
-# The scratch folder lies outside /tmp and the home, where the sandbox shows the host read-only.
-rm -rf "$scratch" && mkdir -p "$scratch/tree/Disk1" "$scratch/work" || exit 1
+# The stand-in and the trees it copies lie in its own folder, which the sandbox shows (read-only,
+# as a folder on PATH) even where the scratch folder is in a hidden place such as /tmp.
+rm -rf "$scratch" && mkdir -p "$scratch/work" || exit 1
 cp -a "$here/fake_wine" "$scratch/bin"
-printf 'MZ stand-in' >"$scratch/tree/Disk1/Setup.exe"
-printf 'data' >"$scratch/tree/Disk1/data.txt"
-"$kovsea" pack --stub "$stub" -o "$scratch/work/product.exe" "$scratch/tree" >/dev/null || exit 1
+mkdir -p "$scratch/bin/tree/Disk1"
+printf 'MZ stand-in' >"$scratch/bin/tree/Disk1/Setup.exe"
+printf 'data' >"$scratch/bin/tree/Disk1/data.txt"
+"$kovsea" pack --stub "$stub" -o "$scratch/work/product.exe" "$scratch/bin/tree" >/dev/null || exit 1
 export PATH="$scratch/bin:$PATH" XDG_CACHE_HOME="$scratch/cache" KOVSEA_OBSERVER="$observer"
 cd "$scratch/work" || exit 1
 
 scenario() { printf 'scenario=%s\ntree=%s/tree\nhost_probe=%s/escaped\nhost_template=%s\nexit_code=%s\n' \
-  "$1" "$scratch" "$scratch" "$(ls -d "$scratch"/cache/kovsea/wine-prefix-* 2>/dev/null | head -1)" "${2:-0}" \
+  "$1" "$scratch/bin" "$scratch" "$(ls -d "$scratch"/cache/kovsea/wine-prefix-* 2>/dev/null | head -1)" "${2:-0}" \
   >"$scratch/bin/scenario"; }
 schema=$here/../../docs/kovsea-try.schema.json
 try() { "$kovsea" try --headless "$@" 2>"$scratch/stderr"; }
@@ -103,10 +105,10 @@ try 'x\b.exe' >/dev/null; rc=$?
 
 # Names are compared in the code page the file was packed with: a 932 file whose Japanese
 # names Setup.exe sees as packed matches under --codepage 932, not under the default.
-mkdir -p "$scratch/tree932/Disk1" && printf 'MZ' >"$scratch/tree932/Disk1/Setup.exe" && printf 'x' >"$scratch/tree932/Disk1/製品.txt"
-"$kovsea" pack --codepage 932 --stub "$stub" -o product932.exe "$scratch/tree932" >/dev/null || fail "pack --codepage 932"
+mkdir -p "$scratch/bin/tree932/Disk1" && printf 'MZ' >"$scratch/bin/tree932/Disk1/Setup.exe" && printf 'x' >"$scratch/bin/tree932/Disk1/製品.txt"
+"$kovsea" pack --codepage 932 --stub "$stub" -o product932.exe "$scratch/bin/tree932" >/dev/null || fail "pack --codepage 932"
 scenario clean
-sed -i "s|^tree=.*|tree=$scratch/tree932|" "$scratch/bin/scenario"
+sed -i "s|^tree=.*|tree=$scratch/bin/tree932|" "$scratch/bin/scenario"
 try --codepage 932 product932.exe >/dev/null; rc=$?
 [ $rc = 0 ] || fail "--codepage 932: exit $rc: $(cat "$scratch/stderr")"
 try --json product932.exe >cp1252.json; rc=$?

@@ -205,6 +205,19 @@ std::vector<std::string> Sandbox::BubblewrapArguments() const {
     a.insert(a.end(), {"--tmpfs", h});
     mounted.push_back(h);
   }
+  // The programs on PATH stay reachable, read-only, where a hidden folder holds them (a
+  // ~/bin with a Wine of the user's own).
+  const char* path = getenv("PATH");
+  std::string dirs = path != nullptr ? path : "";
+  for (size_t start = 0; start < dirs.size();) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    const std::string dir = dirs.substr(start, end - start);
+    start = end + 1;
+    bool hidden_here = false;
+    for (const std::string& m : mounted) hidden_here = hidden_here || Under(dir, m);
+    if (hidden_here && dir[0] == '/' && Exists(dir)) a.insert(a.end(), {"--ro-bind", dir, dir});
+  }
   a.insert(a.end(), {"--dir", std::string(kInside) + "/input",
                      "--ro-bind", fs::absolute(settings_.sea).string(), inside_sea_,
                      "--ro-bind", fs::absolute(settings_.observer).string(), kInsideObserver,
