@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -30,6 +31,23 @@ long long MonotonicMs() {
   clock_gettime(CLOCK_MONOTONIC, &t);
   return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
+
+std::string CommandLineOf(pid_t pid) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/cmdline", static_cast<int>(pid));
+  FILE* f = fopen(path, "rb");
+  if (f == nullptr) return std::string();
+  std::string text(4096, '\0');
+  const size_t n = fread(&text[0], 1, text.size(), f);
+  fclose(f);
+  text.resize(n);
+  while (!text.empty() && text.back() == '\0') text.pop_back();
+  for (char& c : text) {
+    if (c == '\0') c = ' ';
+  }
+  return text;
+}
+
 
 Environment EnvironmentWith(const std::vector<std::string>& changes, const std::vector<std::string>& removed) {
   Environment out;

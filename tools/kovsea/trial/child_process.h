@@ -26,6 +26,8 @@ struct SpawnOptions {
 
 // Milliseconds on CLOCK_MONOTONIC.
 long long MonotonicMs();
+// A running process's command line, its arguments joined by blanks; empty when unreadable.
+std::string CommandLineOf(pid_t pid);
 
 struct Child {
   pid_t pid = -1;

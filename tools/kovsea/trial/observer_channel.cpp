@@ -18,22 +18,6 @@ namespace {
 constexpr size_t kForeignTextBytes = 200;
 constexpr size_t kLongestLine = 1u << 20;  // the observer's longest line is far shorter
 
-std::string CommandLineOf(pid_t pid) {
-  char path[64];
-  snprintf(path, sizeof path, "/proc/%d/cmdline", static_cast<int>(pid));
-  FILE* f = fopen(path, "rb");
-  if (f == nullptr) return std::string();
-  std::string text(4096, '\0');
-  const size_t n = fread(&text[0], 1, text.size(), f);
-  fclose(f);
-  text.resize(n);
-  while (!text.empty() && text.back() == '\0') text.pop_back();
-  for (char& c : text) {
-    if (c == '\0') c = ' ';
-  }
-  return text;
-}
-
 }  // namespace
 
 bool ObserverChannel::Open(int* observer_end) {

@@ -370,14 +370,9 @@ std::vector<SandboxProcess> Sandbox::Processes() const {
     char target[4096];
     const ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), target, sizeof target - 1);
     if (n > 0) p.executable.assign(target, static_cast<size_t>(n));
-    std::string command = ReadSmallFile("/proc/" + std::to_string(pid) + "/cmdline");
-    while (!command.empty() && command.back() == '\0') command.pop_back();
-    for (char& c : command) {
-      if (c == '\0') c = ' ';
-    }
-    p.command_line = command;
+    p.command_line = CommandLineOf(pid);
     const std::string base = fs::path(p.executable).filename().string();
-    p.wine = base.rfind("wine", 0) == 0 && Under(p.executable, "/usr") ;
+    p.wine = base.rfind("wine", 0) == 0 && Under(p.executable, "/usr");
     inside.push_back(p);
   }
   return inside;
